@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace merival {
+
+inline constexpr int kChannelCount = 4;
+inline constexpr int kInstrumentTypeCount = 16;
+inline constexpr int kFlowMeterType = 5;
+inline constexpr int kDualResistivityType = 13;
+
+// "MERIVAL  " followed by " V 2.19".
+[[nodiscard]] QString AppTitle();
+// The numeric value of the version suffix: 2.19.
+[[nodiscard]] double VersionNumber();
+// True when the Base/Ext. block choice is offered (version above 1.01).
+[[nodiscard]] bool BlockChoiceEnabled();
+// The sixteen entries of every channel's instrument type list, in TypeIndex order.
+[[nodiscard]] const QStringList& InstrumentTypeList();
+
+// How an address text becomes a number: blanks ignored anywhere, optional sign, digits,
+// decimal point, exponent, &H and &O prefixes; stops at the first unfit character; nothing
+// read gives 0.
+[[nodiscard]] double NumericPrefix(const QString& text);
+
+}  // namespace merival
