@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QChar>
+#include <QObject>
+#include <QString>
+
+#include "measure/MeasureState.h"
+#include "measure/MeasurementResults.h"
+
+namespace merival {
+
+class ChannelStore;
+class RegisterReader;
+
+// The once-per-second pass over channels 0 to 3. The measurement window (or merival-poll)
+// owns the timer and calls Minuterie1_Timer on each tick; value texts leave through
+// valueText.
+class MeasurementCycle : public QObject {
+    Q_OBJECT
+public:
+    MeasurementCycle(const ChannelStore& store, RegisterReader& reader, MeasurementResults& results,
+                     MeasureState& state, QChar decimalSeparator, QObject* parent = nullptr);
+
+    // The tick: a pass when no stop is pending; otherwise stopPending() (the ABANDON action).
+    // A tick that arrives during a pass starts nothing.
+    void Minuterie1_Timer();
+    void RunMeasurementCycle();
+
+Q_SIGNALS:
+    // "HS" for a silent station; CR LF between the lines of multi-line texts.
+    void valueText(int channel, const QString& text);
+    void stopPending();
+
+private:
+    const ChannelStore& store_;
+    RegisterReader& reader_;
+    MeasurementResults& results_;
+    MeasureState& state_;
+    QChar decimalSeparator_;
+};
+
+}  // namespace merival
