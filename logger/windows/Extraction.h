@@ -1,6 +1,15 @@
 #pragma once
 
+#include <QString>
 #include <QWidget>
+
+class QComboBox;
+class QFileSystemModel;
+class QLabel;
+class QListView;
+class QModelIndex;
+class QPushButton;
+class QTreeView;
 
 namespace merival {
 
@@ -18,6 +27,48 @@ public:
     // Shows the dialog (loading it on first use), then enables exactly the action button of the
     // mode.
     void ShowInMode(Mode mode);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void Form_Load();
+    void Form_Unload();
+    void Drive1_Change(int index);
+    void Dir1_Change(const QModelIndex& current);
+    void File1_Click(const QModelIndex& index);
+    void Command1_Click();
+    void Command2_Click();
+    void Command3_Click();
+
+    void ResetLoggerFile();
+    void FillDrives();
+    void SetDirectory(const QString& path);
+    void RefreshFileList();
+    [[nodiscard]] QString FileListDirectory() const;
+    [[nodiscard]] QString FullPath() const;
+    [[nodiscard]] bool FileListHoldsFiles() const;
+    [[nodiscard]] QString DriveOf(const QString& path) const;
+    void SelectDrive(const QString& root);
+    [[nodiscard]] bool TruncateFile(const QString& path);
+
+    Operator& op_;
+    bool loaded_ = false;
+    bool exporting_ = false;
+    bool unloadWhenDone_ = false;
+    QString selectedFile_;  // empty, the clicked name, or the full path once acted on
+    QString currentName_;   // the file list's current file
+    QString fileDirectory_;
+
+    QComboBox* Drive1 = nullptr;
+    QTreeView* Dir1 = nullptr;
+    QListView* File1 = nullptr;
+    QPushButton* Command1 = nullptr;
+    QPushButton* Command2 = nullptr;
+    QPushButton* Command3 = nullptr;
+    QLabel* Label2 = nullptr;
+    QFileSystemModel* dirModel_ = nullptr;
+    QFileSystemModel* fileModel_ = nullptr;
 };
 
 }  // namespace merival

@@ -1,6 +1,13 @@
 #pragma once
 
 #include <QWidget>
+#include <array>
+
+#include "shell/Operator.h"
+
+class QGroupBox;
+class QPushButton;
+class QRadioButton;
 
 namespace merival {
 
@@ -20,6 +27,39 @@ public:
     // The menu entry: loads the dialog on first use (and after the close box unloaded it),
     // otherwise only shows it again.
     void ShowFromMenu();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void Form_Load();
+    void Form_Unload();
+    void Option1_Click(int index);
+    void Option2_Click(int index);
+    void Option3_Click(int index);
+    void Option4_Click(int index);
+    void Command1_Click();
+    void Command2_Click();
+    void Command3_Click();
+
+    void ProbePorts();
+    void RestoreSettingsView();
+    void ReloadSettings();
+    void Report(const QString& text, OperatorIcon icon);
+
+    SerialSettings& settings_;
+    Transport& transport_;
+    const MeasureState& state_;
+    Operator& op_;
+    bool loaded_ = false;
+
+    std::array<QRadioButton*, 4> Option1{};
+    std::array<QRadioButton*, 3> Option2{};
+    std::array<QRadioButton*, 3> Option3{};
+    std::array<QRadioButton*, 2> Option4{};
+    QPushButton* Command1 = nullptr;
+    QPushButton* Command2 = nullptr;
+    QPushButton* Command3 = nullptr;
 };
 
 }  // namespace merival

@@ -1,0 +1,344 @@
+#include "logger/windows/Extraction.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QListView>
+#include <QLocale>
+#include <QPointer>
+#include <QPushButton>
+#include <QStorageInfo>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+#include "config/AppInfo.h"
+#include "logger/LoggerExport.h"
+#include "shell/Operator.h"
+
+namespace merival {
+namespace {
+
+const QString kDesignCaption = QStringLiteral(" [fichier logging]");
+const QString kPattern = QStringLiteral("*.log");
+const QString kDefaultLoggerName = QStringLiteral("Tessamon.log");
+
+QString Native(const QString& path) {
+    return QDir::toNativeSeparators(path);
+}
+
+// The volumes the operator can pick. On Linux only mounted file systems backed by a device
+// (and the root), not the kernel's pseudo file systems or bind-mounted single files.
+QList<QStorageInfo> Drives() {
+    QList<QStorageInfo> drives;
+#ifdef Q_OS_WIN
+    for (const QFileInfo& drive : QDir::drives()) {
+        drives << QStorageInfo(drive.absoluteFilePath());
+    }
+#else
+    for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
+        if (!volume.isValid() || !volume.isReady() || !QFileInfo(volume.rootPath()).isDir()) {
+            continue;
+        }
+        if (volume.isRoot() || volume.device().startsWith("/dev/")) {
+            drives << volume;
+        }
+    }
+#endif
+    return drives;
+}
+
+}  // namespace
+
+Extraction::Extraction(Operator& op, QWidget* parent) : QWidget(parent, Qt::Window), op_(op) {
+    setObjectName(QStringLiteral("Extraction"));
+    setWindowTitle(kDesignCaption);
+
+    auto* buttonFrame = new QGroupBox(this);
+    buttonFrame->setObjectName(QStringLiteral("Frame1"));
+    Command3 = new QPushButton(QStringLiteral("Extraction"), buttonFrame);
+    Command3->setObjectName(QStringLiteral("Command3"));
+    Command1 = new QPushButton(QStringLiteral("RAZ Fichier"), buttonFrame);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    Command2 = new QPushButton(QStringLiteral("Abandon"), buttonFrame);
+    Command2->setObjectName(QStringLiteral("Command2"));
+    auto* buttons = new QHBoxLayout(buttonFrame);
+    buttons->addWidget(Command3);
+    buttons->addWidget(Command1);
+    buttons->addWidget(Command2);
+
+    auto* listFrame = new QGroupBox(QStringLiteral("Sélection du fichier"), this);
+    listFrame->setObjectName(QStringLiteral("Frame2"));
+    Drive1 = new QComboBox(listFrame);
+    Drive1->setObjectName(QStringLiteral("Drive1"));
+    Dir1 = new QTreeView(listFrame);
+    Dir1->setObjectName(QStringLiteral("Dir1"));
+    Dir1->setHeaderHidden(true);
+    File1 = new QListView(listFrame);
+    File1->setObjectName(QStringLiteral("File1"));
+    File1->setSelectionMode(QAbstractItemView::SingleSelection);
+    File1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    auto* lists = new QGridLayout(listFrame);
+    lists->addWidget(Drive1, 0, 0);
+    lists->addWidget(Dir1, 1, 0);
+    lists->addWidget(File1, 0, 1, 2, 1);
+
+    Label2 = new QLabel(this);
+    Label2->setObjectName(QStringLiteral("Label2"));
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(buttonFrame);
+    layout->addWidget(listFrame, 1);
+    layout->addWidget(Label2);
+
+    dirModel_ = new QFileSystemModel(this);
+    dirModel_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives);
+    dirModel_->setReadOnly(true);
+    Dir1->setModel(dirModel_);
+    for (int column = 1; column < dirModel_->columnCount(); ++column) {
+        Dir1->hideColumn(column);
+    }
+    connect(Dir1->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& current) { Dir1_Change(current); });
+    connect(Drive1, &QComboBox::activated, this, [this](int index) { Drive1_Change(index); });
+    connect(File1, &QListView::clicked, this,
+            [this](const QModelIndex& index) { File1_Click(index); });
+    connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
+    connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
+    connect(Command3, &QPushButton::clicked, this, [this] { Command3_Click(); });
+}
+
+Extraction::~Extraction() = default;
+
+void Extraction::ShowInMode(Mode mode) {
+    if (!loaded_) {
+        Form_Load();
+    } else {
+        show();
+        raise();
+        activateWindow();
+    }
+    Command1->setEnabled(mode == Mode::Reset);
+    Command3->setEnabled(mode == Mode::Export);
+}
+
+void Extraction::Form_Load() {
+    loaded_ = true;
+    show();
+    raise();
+    setWindowTitle(AppTitle() + kDesignCaption);
+    Label2->clear();
+    FillDrives();
+    SetDirectory(QDir::currentPath());
+    selectedFile_.clear();
+    currentName_.clear();
+}
+
+void Extraction::Form_Unload() {
+    loaded_ = false;
+}
+
+void Extraction::closeEvent(QCloseEvent* event) {
+    // An export in progress still reports into this window; unload once it is over.
+    if (exporting_) {
+        unloadWhenDone_ = true;
+    } else {
+        Form_Unload();
+    }
+    event->accept();
+}
+
+void Extraction::FillDrives() {
+    const QSignalBlocker block(Drive1);
+    Drive1->clear();
+    for (const QStorageInfo& drive : Drives()) {
+        QString text = Native(drive.rootPath());
+        if (!drive.name().isEmpty() && drive.name() != drive.rootPath()) {
+            text += QStringLiteral(" [%1]").arg(drive.name());
+        }
+        Drive1->addItem(text, drive.rootPath());
+    }
+}
+
+QString Extraction::DriveOf(const QString& path) const {
+    const QStorageInfo info(path);
+    return info.isValid() ? info.rootPath() : QDir(path).rootPath();
+}
+
+void Extraction::SelectDrive(const QString& root) {
+    const QSignalBlocker block(Drive1);
+    int index = Drive1->findData(root);
+    if (index < 0) {
+        Drive1->addItem(Native(root), root);
+        index = Drive1->count() - 1;
+    }
+    Drive1->setCurrentIndex(index);
+}
+
+void Extraction::Drive1_Change(int index) {
+    const QString root = Drive1->itemData(index).toString();
+    const QStorageInfo info(root);
+    if (root.isEmpty() || !info.isValid() || !info.isReady() || !QDir(root).isReadable()) {
+        op_.message(QStringLiteral("périphérique non disponible"), AppTitle(), OperatorIcon::Error);
+        SelectDrive(DriveOf(fileDirectory_));
+        return;
+    }
+    SetDirectory(root);
+}
+
+void Extraction::SetDirectory(const QString& path) {
+    const QString root = DriveOf(path);
+    SelectDrive(root);
+    dirModel_->setRootPath(root);
+    const QModelIndex rootIndex = dirModel_->index(root);
+    Dir1->setRootIndex(QDir(root).isRoot() ? rootIndex.parent() : rootIndex);
+    const QModelIndex current = dirModel_->index(path);
+    {
+        const QSignalBlocker block(Dir1->selectionModel());
+        Dir1->setCurrentIndex(current);
+    }
+    for (QModelIndex parent = current.parent(); parent.isValid(); parent = parent.parent()) {
+        Dir1->expand(parent);
+    }
+    Dir1->scrollTo(current);
+    fileDirectory_ = QDir(path).absolutePath();
+    Dir1_Change(QModelIndex());
+}
+
+void Extraction::Dir1_Change(const QModelIndex& current) {
+    if (current.isValid()) {
+        fileDirectory_ = dirModel_->filePath(current);
+    }
+    RefreshFileList();
+    selectedFile_.clear();
+    currentName_.clear();
+}
+
+void Extraction::RefreshFileList() {
+    // A fresh model reads the directory anew, so a file just created is listed.
+    auto* model = new QFileSystemModel(this);
+    model->setFilter(QDir::Files | QDir::NoDotAndDotDot);
+    model->setNameFilters({kPattern});
+    model->setNameFilterDisables(false);
+    model->setReadOnly(true);
+    model->setRootPath(fileDirectory_);
+    File1->setModel(model);
+    File1->setRootIndex(model->index(fileDirectory_));
+    if (fileModel_ != nullptr) {
+        fileModel_->deleteLater();
+    }
+    fileModel_ = model;
+}
+
+QString Extraction::FileListDirectory() const {
+    return fileDirectory_;
+}
+
+QString Extraction::FullPath() const {
+    return QDir(fileDirectory_).filePath(currentName_);
+}
+
+bool Extraction::FileListHoldsFiles() const {
+    return !QDir(fileDirectory_).entryList({kPattern}, QDir::Files).isEmpty();
+}
+
+void Extraction::File1_Click(const QModelIndex& index) {
+    currentName_ = fileModel_->fileName(index);
+    selectedFile_ = currentName_;
+}
+
+void Extraction::Command1_Click() {
+    if (exporting_) {
+        op_.beep();
+        return;
+    }
+    ResetLoggerFile();
+}
+
+void Extraction::Command2_Click() {
+    hide();
+}
+
+void Extraction::Command3_Click() {
+    if (exporting_) {
+        op_.beep();
+        return;
+    }
+    if (selectedFile_.isEmpty()) {
+        op_.message(QStringLiteral("Sélectionner un fichier"), AppTitle(), OperatorIcon::Error);
+        return;
+    }
+    selectedFile_ = FullPath();
+
+    ExportOptions options;
+    options.outputDirectory = QDir::current();
+    const QString point = QLocale::system().decimalPoint();
+    options.decimalSeparator = point.isEmpty() ? QLatin1Char(',') : point.at(0);
+    options.messageTitle = AppTitle();
+
+    QPointer<Extraction> self(this);
+    QPointer<QLabel> label(Label2);
+    exporting_ = true;
+    const Status status = ExportLoggerFile(
+        selectedFile_, op_,
+        [label](const QString& line) {
+            if (label) {
+                label->setText(line);
+            }
+        },
+        options);
+    Q_UNUSED(status);  // the export told the operator how it ended
+    if (!self) {
+        return;
+    }
+    exporting_ = false;
+    if (unloadWhenDone_) {
+        unloadWhenDone_ = false;
+        Form_Unload();
+    }
+}
+
+void Extraction::ResetLoggerFile() {
+    const bool holdsFiles = FileListHoldsFiles();
+    if (selectedFile_.isEmpty() && holdsFiles) {
+        op_.message(QStringLiteral("Sélectionner un fichier"), AppTitle(), OperatorIcon::Error);
+        return;
+    }
+    if (holdsFiles) {
+        if (op_.askYesNo(QStringLiteral("Confirmer la RAZ"), AppTitle(),
+                         OperatorIcon::Exclamation)) {
+            selectedFile_ = FullPath();
+            Q_UNUSED(TruncateFile(selectedFile_));
+        }
+        return;
+    }
+    if (op_.askYesNo(QStringLiteral("Créer un fichier ? "), AppTitle(), OperatorIcon::Question)) {
+        op_.beep();
+        selectedFile_ = QDir(fileDirectory_).filePath(kDefaultLoggerName);
+        if (TruncateFile(selectedFile_)) {
+            RefreshFileList();
+        }
+    }
+}
+
+bool Extraction::TruncateFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        op_.beep();
+        op_.message(QStringLiteral("Impossible d'écrire le fichier %1 : %2")
+                        .arg(Native(path), file.errorString()),
+                    AppTitle(), OperatorIcon::Error);
+        return false;
+    }
+    file.close();
+    return true;
+}
+
+}  // namespace merival

@@ -1,0 +1,263 @@
+#include "serial/windows/ConfLS.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSerialPort>
+#include <QVBoxLayout>
+
+#include "config/AppInfo.h"
+#include "measure/MeasureState.h"
+#include "serial/SerialSettings.h"
+#include "serial/Transport.h"
+
+namespace merival {
+namespace {
+
+QString PortDevice(int number) {
+    const QString name = QStringLiteral("COM%1").arg(number);
+#ifdef Q_OS_WIN
+    return name;
+#else
+    const QFileInfo local(QDir::current().filePath(name));
+    if (local.exists() || local.isSymLink()) {
+        return local.absoluteFilePath();
+    }
+    return QStringLiteral("/dev/ttyS%1").arg(number - 1);
+#endif
+}
+
+// One opening and closing of the port, on a port object of its own so that the one the
+// transport owns is never touched.
+bool PortOpens(int number) {
+    QSerialPort probe;
+    probe.setPortName(PortDevice(number));
+    if (!probe.open(QIODevice::ReadWrite)) {
+        return false;
+    }
+    probe.close();
+    return true;
+}
+
+template <std::size_t N>
+std::array<QRadioButton*, N> AddOptions(QGroupBox* frame, const QString& control,
+                                        const std::array<const char*, N>& captions) {
+    std::array<QRadioButton*, N> buttons{};
+    auto* layout = new QVBoxLayout(frame);
+    for (std::size_t i = 0; i < N; ++i) {
+        buttons[i] = new QRadioButton(QString::fromUtf8(captions[i]), frame);
+        buttons[i]->setObjectName(QStringLiteral("%1_%2").arg(control).arg(i));
+        layout->addWidget(buttons[i]);
+    }
+    layout->addStretch();
+    return buttons;
+}
+
+}  // namespace
+
+ConfLS::ConfLS(SerialSettings& settings, Transport& transport, const MeasureState& state,
+               Operator& op, QWidget* parent)
+    : QWidget(parent, Qt::Window),
+      settings_(settings),
+      transport_(transport),
+      state_(state),
+      op_(op) {
+    setObjectName(QStringLiteral("ConfLS"));
+    setWindowTitle(QStringLiteral("Configuration (Liaison série)"));
+
+    auto* portFrame = new QGroupBox(QStringLiteral("Port"), this);
+    portFrame->setObjectName(QStringLiteral("Frame1"));
+    Option1 = AddOptions<4>(portFrame, QStringLiteral("Option1"), {"Com1", "Com2", "Com3", "Com4"});
+    auto* speedFrame = new QGroupBox(QStringLiteral("Vitesse"), this);
+    speedFrame->setObjectName(QStringLiteral("Frame2"));
+    Option2 = AddOptions<3>(speedFrame, QStringLiteral("Option2"), {"9600", "4800", "2400"});
+    auto* parityFrame = new QGroupBox(QStringLiteral("Parité"), this);
+    parityFrame->setObjectName(QStringLiteral("Frame3"));
+    Option3 = AddOptions<3>(parityFrame, QStringLiteral("Option3"), {"SANS", "PAIRE", "IMPAIRE"});
+    auto* stopFrame = new QGroupBox(QStringLiteral("Stop"), this);
+    stopFrame->setObjectName(QStringLiteral("Frame4"));
+    Option4 = AddOptions<2>(stopFrame, QStringLiteral("Option4"), {"1", "2"});
+
+    Command1 = new QPushButton(QStringLiteral("Valider"), this);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    Command2 = new QPushButton(QStringLiteral("Dde Lecture"), this);
+    Command2->setObjectName(QStringLiteral("Command2"));
+    Command3 = new QPushButton(QStringLiteral("Abandon"), this);
+    Command3->setObjectName(QStringLiteral("Command3"));
+
+    auto* frames = new QHBoxLayout;
+    frames->addWidget(portFrame);
+    frames->addWidget(speedFrame);
+    frames->addWidget(parityFrame);
+    frames->addWidget(stopFrame);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(Command1);
+    buttons->addWidget(Command2);
+    buttons->addWidget(Command3);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(frames);
+    layout->addLayout(buttons);
+
+    // Selecting a button, by the operator or by RestoreSettingsView, runs its click handler,
+    // so the record and the buttons always agree.
+    for (int i = 0; i < int(Option1.size()); ++i) {
+        connect(Option1[i], &QRadioButton::toggled, this, [this, i](bool on) {
+            if (on) {
+                Option1_Click(i);
+            }
+        });
+    }
+    for (int i = 0; i < int(Option2.size()); ++i) {
+        connect(Option2[i], &QRadioButton::toggled, this, [this, i](bool on) {
+            if (on) {
+                Option2_Click(i);
+            }
+        });
+    }
+    for (int i = 0; i < int(Option3.size()); ++i) {
+        connect(Option3[i], &QRadioButton::toggled, this, [this, i](bool on) {
+            if (on) {
+                Option3_Click(i);
+            }
+        });
+    }
+    for (int i = 0; i < int(Option4.size()); ++i) {
+        connect(Option4[i], &QRadioButton::toggled, this, [this, i](bool on) {
+            if (on) {
+                Option4_Click(i);
+            }
+        });
+    }
+    connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
+    connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
+    connect(Command3, &QPushButton::clicked, this, [this] { Command3_Click(); });
+}
+
+ConfLS::~ConfLS() = default;
+
+void ConfLS::ShowFromMenu() {
+    if (!loaded_) {
+        Form_Load();
+        return;
+    }
+    show();
+    raise();
+    activateWindow();
+}
+
+void ConfLS::Form_Load() {
+    loaded_ = true;
+    ReloadSettings();
+    show();
+    raise();
+    ProbePorts();
+    RestoreSettingsView();
+}
+
+void ConfLS::ReloadSettings() {
+    const Status status = LoadSerialSettings(settings_);
+    if (!status.ok()) {
+        op_.beep();
+        Report(status.message, OperatorIcon::Exclamation);
+    }
+}
+
+void ConfLS::ProbePorts() {
+    // The port an open measurement holds stays usable: probing it would mean closing it
+    // under the measurement.
+    const int held = transport_.IsOpen() ? transport_.port().portNumber() : 0;
+    for (int number = 1; number <= int(Option1.size()); ++number) {
+        Option1[number - 1]->setEnabled(number == held || PortOpens(number));
+    }
+}
+
+void ConfLS::RestoreSettingsView() {
+    auto select = [](auto& buttons, int index) {
+        if (index < 0 || index >= int(buttons.size())) {
+            index = 0;
+        }
+        buttons[index]->setChecked(true);
+        return index;
+    };
+    settings_.SpeedIndex = qint16(select(Option2, settings_.SpeedIndex));
+    settings_.ParityIndex = qint16(select(Option3, settings_.ParityIndex));
+    settings_.StopBitsIndex = qint16(select(Option4, settings_.StopBitsIndex));
+    const int port = settings_.Port;
+    if (port >= 1 && port <= int(Option1.size()) && Option1[port - 1]->isEnabled()) {
+        Option1[port - 1]->setChecked(true);
+    } else {
+        settings_.Port = 1;
+        Option1[0]->setChecked(true);
+    }
+}
+
+void ConfLS::Option1_Click(int index) {
+    settings_.Port = qint16(index + 1);
+}
+
+void ConfLS::Option2_Click(int index) {
+    settings_.SpeedIndex = qint16(index);
+}
+
+void ConfLS::Option3_Click(int index) {
+    settings_.ParityIndex = qint16(index);
+}
+
+void ConfLS::Option4_Click(int index) {
+    settings_.StopBitsIndex = qint16(index);
+}
+
+void ConfLS::Command1_Click() {
+    const Status status = SaveSerialSettings(settings_);
+    if (!status.ok()) {
+        op_.beep();
+        Report(status.message, OperatorIcon::Error);
+        return;
+    }
+    hide();
+}
+
+void ConfLS::Command2_Click() {
+    if (transport_.IsOpen()) {
+        op_.beep();
+        Report(QStringLiteral("Impossible d'ouvrir le port COM%1 : le port est déjà ouvert.")
+                   .arg(transport_.port().portNumber()),
+               OperatorIcon::Error);
+        return;
+    }
+    const Status status = transport_.OpenPort();
+    if (!status.ok()) {
+        op_.beep();
+        Report(status.message, OperatorIcon::Error);
+    }
+}
+
+void ConfLS::Command3_Click() {
+    ReloadSettings();
+    RestoreSettingsView();
+    hide();
+}
+
+void ConfLS::Form_Unload() {
+    // During a poll the record is in use by the exchange; leave it as it is.
+    if (!state_.PollInProgress) {
+        ReloadSettings();
+        RestoreSettingsView();
+    }
+    loaded_ = false;
+}
+
+void ConfLS::closeEvent(QCloseEvent* event) {
+    Form_Unload();
+    event->accept();
+}
+
+void ConfLS::Report(const QString& text, OperatorIcon icon) {
+    op_.message(text, AppTitle(), icon);
+}
+
+}  // namespace merival
