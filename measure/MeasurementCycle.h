@@ -24,12 +24,19 @@ public:
     // The tick: a pass when no stop is pending; otherwise stopPending() (the ABANDON action).
     // A tick that arrives during a pass starts nothing.
     void Minuterie1_Timer();
+    // One pass over channels 0 to 3; does nothing when a pass is already running.
     void RunMeasurementCycle();
+
+    // Ticks and calls that found a pass running and started nothing.
+    [[nodiscard]] int droppedTicks() const { return droppedTicks_; }
 
 Q_SIGNALS:
     // "HS" for a silent station; CR LF between the lines of multi-line texts.
     void valueText(int channel, const QString& text);
     void stopPending();
+    // Around every pass; passFinished comes once PollInProgress is false again.
+    void passStarted();
+    void passFinished();
 
 private:
     const ChannelStore& store_;
@@ -37,6 +44,9 @@ private:
     MeasurementResults& results_;
     MeasureState& state_;
     QChar decimalSeparator_;
+    int droppedTicks_ = 0;
+
+    void PollChannel(int n);
 };
 
 }  // namespace merival

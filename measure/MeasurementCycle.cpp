@@ -1,0 +1,89 @@
+#include "measure/MeasurementCycle.h"
+
+#include "config/AppInfo.h"
+#include "config/ChannelStore.h"
+#include "instruments/Polling.h"
+#include "measure/ValueFormat.h"
+
+namespace merival {
+namespace {
+
+constexpr qint16 kBaseBlockOffset = 0;
+constexpr qint16 kExtBlockOffset = 20;
+
+// PollInProgress is cleared however the pass ends.
+class PassFlag {
+public:
+    explicit PassFlag(bool& flag) : flag_(flag) { flag_ = true; }
+    ~PassFlag() { flag_ = false; }
+    PassFlag(const PassFlag&) = delete;
+    PassFlag& operator=(const PassFlag&) = delete;
+
+private:
+    bool& flag_;
+};
+
+}  // namespace
+
+MeasurementCycle::MeasurementCycle(const ChannelStore& store, RegisterReader& reader,
+                                   MeasurementResults& results, MeasureState& state,
+                                   QChar decimalSeparator, QObject* parent)
+    : QObject(parent),
+      store_(store),
+      reader_(reader),
+      results_(results),
+      state_(state),
+      decimalSeparator_(decimalSeparator) {}
+
+void MeasurementCycle::Minuterie1_Timer() {
+    // The transport pumps events while it waits, so a tick can land inside a pass: drop it,
+    // two passes would interleave their requests on the one line.
+    if (state_.PollInProgress) {
+        ++droppedTicks_;
+        return;
+    }
+    if (!state_.StopRequested()) {
+        RunMeasurementCycle();
+    } else {
+        Q_EMIT stopPending();
+    }
+}
+
+void MeasurementCycle::RunMeasurementCycle() {
+    if (state_.PollInProgress) {
+        ++droppedTicks_;
+        return;
+    }
+    {
+        const PassFlag inProgress(state_.PollInProgress);
+        Q_EMIT passStarted();
+        for (int n = 0; n < kChannelCount; ++n) {
+            if (store_.IsSelected(n)) {
+                PollChannel(n);
+            }
+            if (state_.StopRequested()) {
+                break;
+            }
+        }
+    }
+    // After the flag is down, so that a receiver may shut the measurement down at once.
+    Q_EMIT passFinished();
+}
+
+void MeasurementCycle::PollChannel(int n) {
+    // Everything is read afresh: an edit in the configuration dialog counts from this tick.
+    const qint16 blockOffset = store_.IsBaseBlock(n) ? kBaseBlockOffset : kExtBlockOffset;
+    const double address = NumericPrefix(store_.ChannelAddress(n));
+    const int typeIndex = store_.ChannelType(n);
+    const PollRoutine poll = PollRoutineForType(typeIndex);
+    if (poll == nullptr) {
+        return;
+    }
+    if (!poll(reader_, results_, address, blockOffset)) {
+        Q_EMIT valueText(n, QStringLiteral("HS"));
+        return;
+    }
+    Q_EMIT valueText(n, FormatChannelValue(typeIndex, results_, decimalSeparator_));
+}
+
+}  // namespace merival
