@@ -25,9 +25,14 @@ public:
     Transport(SerialPortInterface& port, const SerialSettings& settings, QObject* parent = nullptr);
 
     // Port number, settings string, option 2, open. The status names the port and the reason.
+    // A port already open is closed first, so the current settings always apply.
     [[nodiscard]] Status OpenPort();
     void ClosePort();
     [[nodiscard]] bool IsOpen() const;
+    // Before an exchange: a port that OpenPort opened and that was lost since (read error,
+    // adapter pulled, simulator restarted) is opened again with the same settings. False when
+    // the port is closed and stays closed; ClosePort ends these attempts until the next OpenPort.
+    [[nodiscard]] bool EnsureOpen();
 
     void ClearInput();
     void SendFrame(const QByteArray& frame);
@@ -43,7 +48,16 @@ public:
 
     [[nodiscard]] SerialPortInterface& port() { return port_; }
 
+    // Received bytes kept beyond this are dropped (a babbling line cannot exhaust memory).
+    static constexpr qsizetype kMaxPending = 4096;
+
 private:
+    // One turn of a wait: let pending events run, blocking only after the first turn.
+    static void WaitTurn(bool first);
+    // Moves what the port has received into pending_ and drops a local echo of the request.
+    void PullInput();
+    [[nodiscard]] qsizetype ReceivedCount() const;
+
     SerialPortInterface& port_;
     const SerialSettings& settings_;
     std::array<QTimer, 4> timeOut_;  // slots 1..3 used
@@ -51,6 +65,9 @@ private:
     int sendMs_ = 2000;
     int replyMs_ = 2000;
     QByteArray lastRequest_;
+    QByteArray pending_;         // received, not yet handed out
+    bool echoPossible_ = false;  // pending_ may still turn out to start with lastRequest_
+    bool wantOpen_ = false;      // OpenPort was called and ClosePort not since
 };
 
 }  // namespace merival

@@ -1,0 +1,220 @@
+#include "serial/QtSerialPort.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStringList>
+
+#include "serial/FrameLog.h"
+
+namespace merival {
+
+QtSerialPort::QtSerialPort(QObject* parent) : QObject(parent) {
+    connect(&serial_, &QSerialPort::readyRead, this, &QtSerialPort::OnReadyRead);
+    connect(&serial_, &QSerialPort::errorOccurred, this, &QtSerialPort::OnError);
+}
+
+QtSerialPort::~QtSerialPort() {
+    serial_.close();
+}
+
+QString QtSerialPort::DeviceForPort(int n) {
+#ifdef Q_OS_WIN
+    return QStringLiteral("COM%1").arg(n);
+#else
+    const QFileInfo entry(QDir::current().filePath(QStringLiteral("COM%1").arg(n)));
+    if (entry.isSymLink()) {
+        // Resolved so that two links to one device share Qt's lock on it. A dangling link
+        // still names the operator's device: opening it then fails with a clear reason.
+        const QString target = entry.canonicalFilePath();
+        return target.isEmpty() ? entry.symLinkTarget() : target;
+    }
+    if (entry.exists()) {
+        return entry.absoluteFilePath();
+    }
+    return QStringLiteral("/dev/ttyS%1").arg(n - 1);
+#endif
+}
+
+bool QtSerialPort::setPortNumber(int number) {
+    if (isOpen() || number < 1) {
+        return false;
+    }
+    number_ = number;
+    return true;
+}
+
+bool QtSerialPort::setSettings(const QString& settings) {
+    const QStringList parts = settings.split(QLatin1Char(','));
+    if (parts.size() != 4) {
+        return false;
+    }
+    bool ok = false;
+    const int baud = parts[0].trimmed().toInt(&ok);
+    if (!ok || baud <= 0) {
+        return false;
+    }
+    QSerialPort::Parity parity = QSerialPort::NoParity;
+    const QString letter = parts[1].trimmed().toLower();
+    if (letter == QLatin1String("n")) {
+        parity = QSerialPort::NoParity;
+    } else if (letter == QLatin1String("e")) {
+        parity = QSerialPort::EvenParity;
+    } else if (letter == QLatin1String("o")) {
+        parity = QSerialPort::OddParity;
+    } else if (letter == QLatin1String("m")) {
+        parity = QSerialPort::MarkParity;
+    } else if (letter == QLatin1String("s")) {
+        parity = QSerialPort::SpaceParity;
+    } else {
+        return false;
+    }
+    const int bits = parts[2].trimmed().toInt(&ok);
+    if (!ok || bits < 5 || bits > 8) {
+        return false;
+    }
+    QSerialPort::StopBits stop = QSerialPort::OneStop;
+    const QString stopText = parts[3].trimmed();
+    if (stopText == QLatin1String("1")) {
+        stop = QSerialPort::OneStop;
+    } else if (stopText == QLatin1String("1.5")) {
+        stop = QSerialPort::OneAndHalfStop;
+    } else if (stopText == QLatin1String("2")) {
+        stop = QSerialPort::TwoStop;
+    } else {
+        return false;
+    }
+    // Stored by QSerialPort and applied when it opens: pseudo-terminals refuse some of them
+    // on an open line.
+    return serial_.setBaudRate(baud) && serial_.setParity(parity) &&
+           serial_.setDataBits(static_cast<QSerialPort::DataBits>(bits)) &&
+           serial_.setStopBits(stop);
+}
+
+void QtSerialPort::setOption2() {
+    serial_.setFlowControl(QSerialPort::NoFlowControl);
+}
+
+bool QtSerialPort::open(QString* error) {
+    if (serial_.isOpen()) {
+        serial_.close();
+    }
+    lost_ = false;
+    input_.clear();
+    device_ = DeviceForPort(number_);
+    serial_.setPortName(device_);
+    if (serial_.open(QIODevice::ReadWrite)) {
+        qCDebug(lcFrames).noquote() << "opened" << device_;
+        return true;
+    }
+    if (error != nullptr) {
+        const QString name = QStringLiteral("COM%1").arg(number_);
+        const QString where = device_ == name ? name : QStringLiteral("%1 (%2)").arg(name, device_);
+        *error = QStringLiteral("Impossible d'ouvrir le port %1 : %2.")
+                     .arg(where, ReasonText(serial_.error()));
+    }
+    serial_.clearError();
+    return false;
+}
+
+void QtSerialPort::close() {
+    lost_ = false;
+    input_.clear();
+    if (serial_.isOpen()) {
+        serial_.close();
+    }
+}
+
+bool QtSerialPort::isOpen() const {
+    return serial_.isOpen() && !lost_;
+}
+
+void QtSerialPort::discardInput() {
+    input_.clear();
+    if (isOpen()) {
+        serial_.clear(QSerialPort::Input);
+        serial_.readAll();
+    }
+}
+
+qint64 QtSerialPort::outBufferCount() const {
+    return isOpen() ? serial_.bytesToWrite() : 0;
+}
+
+void QtSerialPort::discardOutput() {
+    if (isOpen()) {
+        serial_.clear(QSerialPort::Output);
+    }
+}
+
+void QtSerialPort::write(const QByteArray& bytes) {
+    if (isOpen()) {
+        serial_.write(bytes);
+    }
+}
+
+QByteArray QtSerialPort::readAll() {
+    OnReadyRead();
+    QByteArray bytes;
+    bytes.swap(input_);
+    return bytes;
+}
+
+void QtSerialPort::OnReadyRead() {
+    if (!serial_.isOpen()) {
+        return;
+    }
+    const QByteArray chunk = serial_.readAll();
+    const qsizetype room = kMaxInput - input_.size();
+    if (chunk.size() > room) {
+        qCDebug(lcFrames) << "input full," << chunk.size() - qMax<qsizetype>(room, 0)
+                          << "byte(s) dropped";
+    }
+    input_.append(chunk.left(qMax<qsizetype>(room, 0)));
+}
+
+void QtSerialPort::OnError(QSerialPort::SerialPortError error) {
+    if (error != QSerialPort::ReadError && error != QSerialPort::ResourceError) {
+        return;
+    }
+    if (lost_) {
+        return;
+    }
+    // The other end went away; Qt would go on reporting this at full speed. The port is
+    // closed from the event loop, not from inside QSerialPort's own notification.
+    qCDebug(lcFrames).noquote() << "port lost:" << device_ << serial_.errorString();
+    lost_ = true;
+    input_.clear();
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (lost_) {
+                serial_.close();
+                serial_.clearError();
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+QString QtSerialPort::ReasonText(QSerialPort::SerialPortError error) {
+    switch (error) {
+        case QSerialPort::DeviceNotFoundError:
+            return QStringLiteral("périphérique introuvable");
+        case QSerialPort::PermissionError:
+            return QStringLiteral("accès refusé ou port déjà utilisé");
+        case QSerialPort::OpenError:
+            return QStringLiteral("port déjà ouvert");
+        case QSerialPort::UnsupportedOperationError:
+            return QStringLiteral("paramètres non pris en charge par le port");
+        case QSerialPort::ResourceError:
+            return QStringLiteral("périphérique retiré");
+        case QSerialPort::NotOpenError:
+            return QStringLiteral("port non ouvert");
+        case QSerialPort::ReadError:
+        case QSerialPort::WriteError:
+            return QStringLiteral("erreur d'entrée-sortie");
+        default:
+            return QStringLiteral("erreur inconnue");
+    }
+}
+
+}  // namespace merival

@@ -1,0 +1,194 @@
+#include "serial/Transport.h"
+
+#include <QCoreApplication>
+
+#include "serial/FrameLog.h"
+
+namespace merival {
+
+Q_LOGGING_CATEGORY(lcFrames, "merival.frames", QtWarningMsg)
+
+Transport::Transport(SerialPortInterface& port, const SerialSettings& settings, QObject* parent)
+    : QObject(parent), port_(port), settings_(settings) {
+    for (size_t slot = 1; slot < timeOut_.size(); ++slot) {
+        QTimer& timer = timeOut_[slot];
+        timer.setSingleShot(true);
+        timer.setTimerType(Qt::PreciseTimer);
+        connect(&timer, &QTimer::timeout, this, [this, slot] {
+            timedOut_[slot] = true;
+            timeOut_[slot].stop();
+        });
+    }
+}
+
+Status Transport::OpenPort() {
+    wantOpen_ = true;
+    pending_.clear();
+    if (port_.isOpen()) {
+        port_.close();
+    }
+    const QString name = QStringLiteral("COM%1").arg(settings_.Port);
+    if (!port_.setPortNumber(settings_.Port)) {
+        return Status::Error(QStringLiteral("Numéro de port refusé : %1.").arg(name));
+    }
+    const QString settingsText = SettingsString(settings_);
+    if (!port_.setSettings(settingsText)) {
+        return Status::Error(
+            QStringLiteral("Le port %1 refuse les paramètres %2.").arg(name, settingsText));
+    }
+    port_.setOption2();
+    QString error;
+    if (!port_.open(&error)) {
+        if (error.isEmpty()) {
+            error = QStringLiteral("Impossible d'ouvrir le port %1.").arg(name);
+        }
+        return Status::Error(error);
+    }
+    return Status::Ok();
+}
+
+void Transport::ClosePort() {
+    wantOpen_ = false;
+    pending_.clear();
+    port_.close();
+}
+
+bool Transport::IsOpen() const {
+    return port_.isOpen();
+}
+
+bool Transport::EnsureOpen() {
+    if (port_.isOpen()) {
+        return true;
+    }
+    if (!wantOpen_) {
+        return false;
+    }
+    const Status status = OpenPort();
+    if (!status.ok()) {
+        qCDebug(lcFrames) << "reopen failed:" << status.message;
+    }
+    return status.ok();
+}
+
+void Transport::ClearInput() {
+    pending_.clear();
+    echoPossible_ = false;
+    if (port_.isOpen()) {
+        port_.discardInput();
+    }
+}
+
+void Transport::SendFrame(const QByteArray& frame) {
+    lastRequest_ = frame;
+    echoPossible_ = pending_.isEmpty();
+    if (!port_.isOpen()) {
+        return;
+    }
+    qCDebug(lcFrames).noquote() << "sent" << frame.toHex(' ');
+    port_.write(frame);
+}
+
+void Transport::StartTimeOut(int slot, int milliseconds) {
+    if (slot < 1 || slot >= static_cast<int>(timeOut_.size())) {
+        return;
+    }
+    QTimer& timer = timeOut_[static_cast<size_t>(slot)];
+    timer.stop();
+    timer.setInterval(milliseconds);
+    timer.start();
+    timedOut_[static_cast<size_t>(slot)] = false;
+}
+
+bool Transport::TimedOut(int slot) const {
+    if (slot < 1 || slot >= static_cast<int>(timedOut_.size())) {
+        return false;
+    }
+    return timedOut_[static_cast<size_t>(slot)];
+}
+
+void Transport::setTimeOuts(int sendMs, int replyMs) {
+    sendMs_ = sendMs;
+    replyMs_ = replyMs;
+}
+
+void Transport::WaitTurn(bool first) {
+    // Never with a time limit: that variant ignores WaitForMoreEvents and spins. The armed
+    // single-shot slot is the event that ends the wait at the latest.
+    QCoreApplication::processEvents(first ? QEventLoop::AllEvents : QEventLoop::WaitForMoreEvents);
+}
+
+void Transport::PullInput() {
+    if (port_.isOpen() && port_.inBufferCount() > 0) {
+        const QByteArray bytes = port_.readAll();
+        const qsizetype room = kMaxPending - pending_.size();
+        pending_.append(bytes.left(qMax<qsizetype>(room, 0)));
+    }
+    if (echoPossible_ && !pending_.isEmpty()) {
+        // A 2-wire adapter hears its own request first. A reply cannot start with the request
+        // (its byte count differs from the request's register number high byte 0).
+        if (pending_.startsWith(lastRequest_)) {
+            pending_.remove(0, lastRequest_.size());
+            echoPossible_ = false;
+            qCDebug(lcFrames) << "echo dropped";
+        } else if (!lastRequest_.startsWith(pending_)) {
+            echoPossible_ = false;
+        }
+    }
+}
+
+qsizetype Transport::ReceivedCount() const {
+    // Bytes that may still be the start of an echo are not a reply yet.
+    if (echoPossible_ && !pending_.isEmpty()) {
+        return 0;
+    }
+    return pending_.size() + (port_.isOpen() ? port_.inBufferCount() : 0);
+}
+
+ReplyResult Transport::ReadReply(int n) {
+    if (!port_.isOpen()) {
+        return {};
+    }
+
+    StartTimeOut(1, sendMs_);
+    for (bool first = true;; first = false) {
+        WaitTurn(first);
+        if (!port_.isOpen() || port_.outBufferCount() == 0 || TimedOut(1)) {
+            break;
+        }
+    }
+    if (TimedOut(1) && port_.isOpen()) {
+        port_.discardOutput();
+    }
+
+    StartTimeOut(1, replyMs_);
+    for (bool first = true;; first = false) {
+        WaitTurn(first);
+        if (!port_.isOpen() || TimedOut(1)) {
+            break;
+        }
+        PullInput();
+        if (ReceivedCount() >= n) {
+            break;
+        }
+    }
+    timeOut_[1].stop();
+    // The time-out is tested first: a reply completed in the turn that timed out is late.
+    if (TimedOut(1) || !port_.isOpen()) {
+        qCDebug(lcFrames) << "no reply," << pending_.size() << "byte(s) received";
+        return {};
+    }
+
+    ReplyResult result;
+    result.ok = true;
+    result.reply = pending_;
+    pending_.clear();
+    if (port_.inBufferCount() > 0) {
+        result.reply.append(port_.readAll());
+    }
+    echoPossible_ = false;
+    qCDebug(lcFrames).noquote() << "received" << result.reply.toHex(' ');
+    return result;
+}
+
+}  // namespace merival
