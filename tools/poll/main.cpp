@@ -1,0 +1,225 @@
+// merival-poll: the measurement cycle without a window. Reads "config.txt" and "PortCom.dat"
+// of the current directory, opens the port as the measurement window does, and prints one
+// line per polled channel: "Voie <n>", a tab, the value text with its CR LF turned into tabs.
+//
+//   merival-poll [--count N] [--interval MS]
+//
+// Exit status: 0 after N passes or on SIGINT/SIGTERM (the pass in progress ends after its
+// current channel, as with ABANDON); 1 when an option, a file or the port cannot be used.
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <csignal>
+#include <cstdio>
+#include <optional>
+
+#include "config/ChannelStore.h"
+#include "instruments/Polling.h"
+#include "measure/MeasurementCycle.h"
+#include "serial/QtSerialPort.h"
+#include "serial/SerialSettings.h"
+#include "serial/Transport.h"
+
+namespace merival {
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void OnSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+}
+
+void PrintError(const QString& text) {
+    const QByteArray bytes = (QStringLiteral("merival-poll : ") + text + u'\n').toUtf8();
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
+}
+
+struct Options {
+    std::optional<long long> count;  // passes; none = until a signal
+    int intervalMs = 1000;
+};
+
+std::optional<long long> PositiveNumber(const QString& text, long long max) {
+    bool ok = false;
+    const long long value = text.toLongLong(&ok);
+    if (!ok || value < 1 || value > max) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// French messages for every refusal; nothing is printed on success.
+std::optional<Options> ParseOptions(const QStringList& arguments) {
+    Options options;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        QString name = arguments[i];
+        QString value;
+        const qsizetype equals = name.indexOf(u'=');
+        if (name.startsWith(QStringLiteral("--")) && equals > 0) {
+            value = name.mid(equals + 1);
+            name = name.left(equals);
+        } else if ((name == QStringLiteral("--count") || name == QStringLiteral("--interval")) &&
+                   i + 1 < arguments.size()) {
+            value = arguments[++i];
+        }
+        if (name == QStringLiteral("--count")) {
+            options.count = PositiveNumber(value, std::numeric_limits<long long>::max());
+            if (!options.count) {
+                PrintError(QStringLiteral("nombre de passes invalide : « %1 »").arg(value));
+                return std::nullopt;
+            }
+        } else if (name == QStringLiteral("--interval")) {
+            const std::optional<long long> ms = PositiveNumber(value, 24LL * 3600 * 1000);
+            if (!ms) {
+                PrintError(
+                    QStringLiteral("intervalle invalide : « %1 » (millisecondes)").arg(value));
+                return std::nullopt;
+            }
+            options.intervalMs = static_cast<int>(*ms);
+        } else {
+            PrintError(QStringLiteral("option inconnue : « %1 »\nusage : merival-poll [--count N] "
+                                      "[--interval MS]")
+                           .arg(arguments[i]));
+            return std::nullopt;
+        }
+    }
+    return options;
+}
+
+// A file that is missing or cannot be read stops the tool: polling with made-up settings
+// would report stations that were never asked for.
+bool Readable(const QString& name) {
+    const QString path = QDir::current().filePath(name);
+    const QFileInfo info(path);
+    QFile file(path);
+    QString reason;
+    if (!info.exists()) {
+        reason = QStringLiteral("fichier introuvable dans %1").arg(QDir::currentPath());
+    } else if (info.isDir()) {
+        reason = QStringLiteral("c'est un répertoire");
+    } else if (!file.open(QIODevice::ReadOnly)) {
+        reason = file.errorString();
+    } else {
+        return true;
+    }
+    PrintError(QStringLiteral("impossible de lire « %1 » : %2").arg(name, reason));
+    return false;
+}
+
+void PrintValueLine(int channel, QString text) {
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\t"));
+    const QByteArray line = (QStringLiteral("Voie %1\t").arg(channel) + text + u'\n').toUtf8();
+    std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stdout);
+    std::fflush(stdout);
+}
+
+int Run(QCoreApplication& app) {
+    const std::optional<Options> options = ParseOptions(QCoreApplication::arguments());
+    if (!options) {
+        return 1;
+    }
+
+    if (!Readable(QStringLiteral("config.txt")) || !Readable(QStringLiteral("PortCom.dat"))) {
+        return 1;
+    }
+    // Content that does not fully convert leaves the same usable state as in the program.
+    ChannelStore store;
+    if (const Status loaded = store.LoadChannelConfig(); !loaded.ok()) {
+        PrintError(QStringLiteral("avertissement : ") + loaded.message);
+    }
+    SerialSettings settings;
+    if (const Status loaded = LoadSerialSettings(settings); !loaded.ok()) {
+        PrintError(QStringLiteral("avertissement : ") + loaded.message);
+    }
+    bool anySelected = false;
+    for (int n = 0; n < kChannelCount; ++n) {
+        anySelected = anySelected || store.IsSelected(n);
+    }
+    if (!anySelected) {
+        PrintError(QStringLiteral("Aucune mesure de configurée"));
+        return 1;
+    }
+
+    QtSerialPort port;
+    Transport transport(port, settings);
+    if (const Status opened = transport.OpenPort(); !opened.ok()) {
+        PrintError(opened.message);
+        return 1;
+    }
+
+    const QString point = QLocale::system().decimalPoint();
+    MeasurementResults results;
+    MeasureState state;
+    state.EscapeKey = QString(QChar(27));
+    TransportRegisterReader reader(transport);
+    MeasurementCycle cycle(store, reader, results, state,
+                           point.isEmpty() ? QChar(u'.') : point.at(0));
+
+    QTimer tick;
+    tick.setInterval(options->intervalMs);
+    long long passes = 0;
+    bool finished = false;
+    auto finish = [&] {
+        if (finished) {
+            return;
+        }
+        finished = true;
+        tick.stop();
+        transport.ClosePort();
+        app.exit(0);
+    };
+
+    QObject::connect(&cycle, &MeasurementCycle::valueText, &app, PrintValueLine);
+    QObject::connect(&cycle, &MeasurementCycle::stopPending, &app, finish);
+    QObject::connect(&cycle, &MeasurementCycle::passFinished, &app, [&] {
+        ++passes;
+        if ((options->count && passes >= *options->count) || state.StopRequested()) {
+            finish();
+        }
+    });
+    QObject::connect(&tick, &QTimer::timeout, &cycle, &MeasurementCycle::Minuterie1_Timer);
+
+    // A signal is the ABANDON button: the stop is marked, and carried out at once between
+    // passes or after the current channel of a pass.
+    QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [&] {
+        char byte;
+        [[maybe_unused]] const ssize_t got = ::read(signalPipe[0], &byte, 1);
+        state.StopKey = state.EscapeKey;
+        if (!state.PollInProgress) {
+            finish();
+        }
+    });
+
+    // The first pass at once, then one per interval.
+    tick.start();
+    QTimer::singleShot(0, &cycle, &MeasurementCycle::Minuterie1_Timer);
+    return app.exec();
+}
+
+}  // namespace
+}  // namespace merival
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, merival::signalPipe) != 0) {
+        merival::PrintError(QStringLiteral("impossible de préparer les signaux"));
+        return 1;
+    }
+    struct sigaction action {};
+    action.sa_handler = merival::OnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    return merival::Run(app);
+}
