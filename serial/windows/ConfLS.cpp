@@ -1,42 +1,26 @@
 #include "serial/windows/ConfLS.h"
 
 #include <QCloseEvent>
-#include <QDir>
-#include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSerialPort>
 #include <QVBoxLayout>
 
 #include "config/AppInfo.h"
 #include "measure/MeasureState.h"
+#include "serial/QtSerialPort.h"
 #include "serial/SerialSettings.h"
 #include "serial/Transport.h"
 
 namespace merival {
 namespace {
 
-QString PortDevice(int number) {
-    const QString name = QStringLiteral("COM%1").arg(number);
-#ifdef Q_OS_WIN
-    return name;
-#else
-    const QFileInfo local(QDir::current().filePath(name));
-    if (local.exists() || local.isSymLink()) {
-        return local.absoluteFilePath();
-    }
-    return QStringLiteral("/dev/ttyS%1").arg(number - 1);
-#endif
-}
-
-// One opening and closing of the port, on a port object of its own so that the one the
-// transport owns is never touched.
+// One opening and closing, on a port object of its own: the one the transport owns is never
+// touched, and the device is named exactly as the transport would name it.
 bool PortOpens(int number) {
-    QSerialPort probe;
-    probe.setPortName(PortDevice(number));
-    if (!probe.open(QIODevice::ReadWrite)) {
+    QtSerialPort probe;
+    if (!probe.setPortNumber(number) || !probe.open(nullptr)) {
         return false;
     }
     probe.close();
@@ -222,10 +206,17 @@ void ConfLS::Command1_Click() {
 }
 
 void ConfLS::Command2_Click() {
+    // The one port object is busy (a measurement, or an earlier request): reopening it here
+    // would pull the line from under its user.
     if (transport_.IsOpen()) {
+        const int held = transport_.port().portNumber();
+        const QString reason = held == settings_.Port
+                                   ? QStringLiteral("port déjà ouvert")
+                                   : QStringLiteral("le port COM%1 est déjà ouvert").arg(held);
         op_.beep();
-        Report(QStringLiteral("Impossible d'ouvrir le port COM%1 : le port est déjà ouvert.")
-                   .arg(transport_.port().portNumber()),
+        Report(QStringLiteral("Impossible d'ouvrir le port COM%1 : %2.")
+                   .arg(settings_.Port)
+                   .arg(reason),
                OperatorIcon::Error);
         return;
     }

@@ -1,0 +1,378 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <cstdlib>
+#include <memory>
+
+#include "common/ScriptedOperator.h"
+#include "common/TempDir.h"
+#include "measure/MeasureState.h"
+#include "serial/QtSerialPort.h"
+#include "serial/SerialSettings.h"
+#include "serial/Transport.h"
+#include "serial/windows/ConfLS.h"
+
+using namespace merival;
+using merival::test::CurrentTempDir;
+using merival::test::ScriptedOperator;
+
+namespace {
+
+// A pseudo-terminal whose slave end is linked as COMn in the current directory. The master
+// stays open for the object's lifetime, so the slave can be opened.
+class LinkedPty {
+public:
+    explicit LinkedPty(int portNumber) : link_(QStringLiteral("COM%1").arg(portNumber)) {
+        master_ = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
+            return;
+        }
+        const char* slave = ptsname(master_);
+        if (slave != nullptr) {
+            QFile::remove(link_);
+            linked_ = QFile::link(QString::fromLocal8Bit(slave), link_);
+        }
+    }
+    ~LinkedPty() {
+        QFile::remove(link_);
+        if (master_ >= 0) {
+            ::close(master_);
+        }
+    }
+    LinkedPty(const LinkedPty&) = delete;
+    LinkedPty& operator=(const LinkedPty&) = delete;
+
+    [[nodiscard]] bool ok() const { return linked_; }
+    // The line speed the slave side is set to (the pair shares one termios).
+    [[nodiscard]] speed_t speed() const {
+        termios t{};
+        return tcgetattr(master_, &t) == 0 ? cfgetospeed(&t) : B0;
+    }
+
+private:
+    QString link_;
+    int master_ = -1;
+    bool linked_ = false;
+};
+
+// A COMn entry that names no device, so the port is absent whatever the machine has.
+void LinkAbsentPort(int portNumber) {
+    QFile::link(QStringLiteral("/nonexistent/merival-tty%1").arg(portNumber),
+                QStringLiteral("COM%1").arg(portNumber));
+}
+
+// COM1 and COM2 present, COM3 and COM4 absent, and a PortCom.dat with the given record.
+struct Bench {
+    explicit Bench(const SerialSettings& stored) {
+        LinkAbsentPort(3);
+        LinkAbsentPort(4);
+        EXPECT_TRUE(com1.ok() && com2.ok()) << "pseudo-terminals unavailable";
+        EXPECT_TRUE(dir.write(QStringLiteral("PortCom.dat"), WriteSerialSettingsText(stored)));
+        state.EscapeKey = QString(QChar(27));
+    }
+
+    QRadioButton* option(const char* control, int index) const {
+        return dialog.findChild<QRadioButton*>(QStringLiteral("%1_%2").arg(control).arg(index));
+    }
+    QPushButton* command(int index) const {
+        return dialog.findChild<QPushButton*>(QStringLiteral("Command%1").arg(index));
+    }
+    std::array<bool, 4> portsEnabled() const {
+        std::array<bool, 4> enabled{};
+        for (int i = 0; i < 4; ++i) {
+            enabled[i] = option("Option1", i)->isEnabled();
+        }
+        return enabled;
+    }
+    int checked(const char* control, int count) const {
+        for (int i = 0; i < count; ++i) {
+            if (option(control, i)->isChecked()) {
+                return i;
+            }
+        }
+        return -1;
+    }
+    QByteArray stored() const { return dir.read(QStringLiteral("PortCom.dat")); }
+
+    CurrentTempDir dir;
+    LinkedPty com1{1};
+    LinkedPty com2{2};
+    SerialSettings settings{4, 2, 2, 1};  // what the start-up read, overwritten by the load
+    QtSerialPort port;
+    Transport transport{port, settings};
+    MeasureState state;
+    ScriptedOperator op;
+    ConfLS dialog{settings, transport, state, op};
+};
+
+constexpr std::array<bool, 4> kCom1And2{true, true, false, false};
+
+}  // namespace
+
+TEST(ConfLS, ControlsCarryTheirCaptions) {
+    Bench b({1, 0, 0, 0});
+    EXPECT_EQ(b.dialog.windowTitle(), QStringLiteral("Configuration (Liaison série)"));
+    const struct {
+        const char* control;
+        QStringList captions;
+    } rows[] = {
+        {"Option1", {"Com1", "Com2", "Com3", "Com4"}},
+        {"Option2", {"9600", "4800", "2400"}},
+        {"Option3", {"SANS", "PAIRE", "IMPAIRE"}},
+        {"Option4", {"1", "2"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.control);
+        for (int i = 0; i < row.captions.size(); ++i) {
+            ASSERT_NE(b.option(row.control, i), nullptr);
+            EXPECT_EQ(b.option(row.control, i)->text(), row.captions[i]);
+            EXPECT_FALSE(b.option(row.control, i)->isChecked());
+        }
+    }
+    EXPECT_EQ(b.command(1)->text(), QStringLiteral("Valider"));
+    EXPECT_EQ(b.command(2)->text(), QStringLiteral("Dde Lecture"));
+    EXPECT_EQ(b.command(3)->text(), QStringLiteral("Abandon"));
+}
+
+TEST(ConfLS, LoadProbesPortsAndSelectsTheStoredRecord) {
+    const struct {
+        const char* name;
+        SerialSettings stored;
+        SerialSettings shown;
+    } rows[] = {
+        {"present port kept", {2, 1, 1, 1}, {2, 1, 1, 1}},
+        {"absent port becomes COM1", {3, 2, 2, 0}, {1, 2, 2, 0}},
+        {"absent COM4 becomes COM1", {4, 0, 0, 1}, {1, 0, 0, 1}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Bench b(row.stored);
+        b.dialog.ShowFromMenu();
+        EXPECT_TRUE(b.dialog.isVisible());
+        EXPECT_TRUE(b.op.shown.empty()) << b.op.texts().join('|').toStdString();
+        EXPECT_EQ(b.portsEnabled(), kCom1And2);
+        EXPECT_EQ(b.settings, row.shown);
+        EXPECT_EQ(b.checked("Option1", 4), row.shown.Port - 1);
+        EXPECT_EQ(b.checked("Option2", 3), row.shown.SpeedIndex);
+        EXPECT_EQ(b.checked("Option3", 3), row.shown.ParityIndex);
+        EXPECT_EQ(b.checked("Option4", 2), row.shown.StopBitsIndex);
+        // The replacement is not saved until "Valider".
+        EXPECT_EQ(b.stored(), WriteSerialSettingsText(row.stored));
+        EXPECT_FALSE(b.transport.IsOpen());
+    }
+}
+
+TEST(ConfLS, ProbingSkipsThePortHeldByTheTransport) {
+    Bench b({2, 0, 0, 0});
+    b.settings.Port = 2;
+    ASSERT_TRUE(b.transport.OpenPort().ok());
+    b.dialog.ShowFromMenu();
+    // A second opening of the held line would fail: without the skip Com2 would be disabled
+    // and the record moved to COM1.
+    EXPECT_EQ(b.portsEnabled(), kCom1And2);
+    EXPECT_EQ(b.settings.Port, 2);
+    EXPECT_TRUE(b.transport.IsOpen());
+    EXPECT_EQ(b.port.portNumber(), 2);
+}
+
+TEST(ConfLS, MissingFileIsReportedAndTheDialogStillWorks) {
+    Bench b({1, 0, 0, 0});
+    QFile::remove(b.dir.filePath("PortCom.dat"));
+    b.dialog.ShowFromMenu();
+    ASSERT_EQ(b.op.shown.size(), 1u);
+    EXPECT_TRUE(b.op.shown[0].text.contains("PortCom.dat"));
+    EXPECT_EQ(b.op.shown[0].icon, OperatorIcon::Exclamation);
+    EXPECT_TRUE(b.dialog.isVisible());
+    EXPECT_EQ(b.checked("Option1", 4), b.settings.Port - 1);
+    EXPECT_EQ(b.checked("Option2", 3), b.settings.SpeedIndex);
+    b.option("Option2", 1)->click();
+    b.command(1)->click();
+    EXPECT_FALSE(b.dialog.isVisible());
+    SerialSettings reread;
+    ASSERT_TRUE(LoadSerialSettings(reread).ok());
+    EXPECT_EQ(reread, b.settings);
+    EXPECT_EQ(reread.SpeedIndex, 1);
+}
+
+TEST(ConfLS, OptionClicksEditTheSharedRecord) {
+    Bench b({1, 0, 0, 0});
+    b.dialog.ShowFromMenu();
+    b.option("Option1", 1)->click();
+    b.option("Option2", 2)->click();
+    b.option("Option3", 2)->click();
+    b.option("Option4", 1)->click();
+    EXPECT_EQ(b.settings, (SerialSettings{2, 2, 2, 1}));
+    EXPECT_EQ(SettingsString(b.settings), QStringLiteral("2400,o,8,2"));
+}
+
+TEST(ConfLS, ValiderSavesAbandonReverts) {
+    const SerialSettings stored{2, 0, 1, 0};
+    for (const bool valider : {true, false}) {
+        SCOPED_TRACE(valider ? "Valider" : "Abandon");
+        Bench b(stored);
+        b.dialog.ShowFromMenu();
+        b.option("Option2", 2)->click();
+        b.option("Option1", 0)->click();
+        b.command(valider ? 1 : 3)->click();
+        EXPECT_FALSE(b.dialog.isVisible());
+        const SerialSettings expected = valider ? SerialSettings{1, 2, 1, 0} : stored;
+        EXPECT_EQ(b.settings, expected);
+        EXPECT_EQ(b.stored(), WriteSerialSettingsText(expected));
+        EXPECT_EQ(b.checked("Option2", 3), expected.SpeedIndex);
+        EXPECT_EQ(b.checked("Option1", 4), expected.Port - 1);
+        EXPECT_TRUE(b.op.shown.empty());
+    }
+}
+
+TEST(ConfLS, ValiderLeavesTheOpenPortAsItIs) {
+    Bench b({1, 0, 0, 0});
+    b.settings = {1, 0, 0, 0};
+    ASSERT_TRUE(b.transport.OpenPort().ok());
+    ASSERT_EQ(b.com1.speed(), speed_t(B9600));
+    b.dialog.ShowFromMenu();
+    b.option("Option2", 1)->click();
+    b.command(1)->click();
+    EXPECT_TRUE(b.transport.IsOpen());
+    EXPECT_EQ(b.com1.speed(), speed_t(B9600));
+    EXPECT_EQ(b.stored(), WriteSerialSettingsText({1, 1, 0, 0}));
+}
+
+TEST(ConfLS, FailedSaveIsReportedAndTheDialogStays) {
+    Bench b({1, 0, 0, 0});
+    b.dialog.ShowFromMenu();
+    QFile::remove(b.dir.filePath("PortCom.dat"));
+    ASSERT_TRUE(QDir(b.dir.path()).mkdir("PortCom.dat"));
+    b.command(1)->click();
+    EXPECT_TRUE(b.dialog.isVisible());
+    ASSERT_EQ(b.op.shown.size(), 1u);
+    EXPECT_TRUE(b.op.shown[0].text.contains("PortCom.dat"));
+    EXPECT_EQ(b.op.shown[0].icon, OperatorIcon::Error);
+    EXPECT_EQ(b.op.beeps, 1);
+}
+
+TEST(ConfLS, HiddenDialogReshowsAsLeftClosedDialogLoadsAnew) {
+    Bench b({1, 0, 0, 0});
+    b.dialog.ShowFromMenu();
+    b.option("Option2", 1)->click();
+    b.command(1)->click();  // saved and hidden
+
+    // COM3 appears, and the file changes behind the dialog's back.
+    LinkedPty com3(3);
+    ASSERT_TRUE(b.dir.write("PortCom.dat", WriteSerialSettingsText({3, 2, 0, 0})));
+    b.dialog.ShowFromMenu();
+    EXPECT_TRUE(b.dialog.isVisible());
+    EXPECT_EQ(b.portsEnabled(), kCom1And2);               // no probing
+    EXPECT_EQ(b.settings, (SerialSettings{1, 1, 0, 0}));  // no reload
+    EXPECT_EQ(b.checked("Option2", 3), 1);
+
+    b.dialog.close();
+    EXPECT_FALSE(b.dialog.isVisible());
+    b.dialog.ShowFromMenu();
+    EXPECT_EQ(b.portsEnabled(), (std::array<bool, 4>{true, true, true, false}));
+    EXPECT_EQ(b.settings, (SerialSettings{3, 2, 0, 0}));
+    EXPECT_EQ(b.checked("Option1", 4), 2);
+}
+
+TEST(ConfLS, CloseBoxRevertsOnlyOutsideAPoll) {
+    const SerialSettings stored{1, 0, 0, 0};
+    for (const bool polling : {false, true}) {
+        SCOPED_TRACE(polling ? "during a poll" : "outside a poll");
+        Bench b(stored);
+        b.dialog.ShowFromMenu();
+        b.option("Option2", 2)->click();
+        b.state.PollInProgress = polling;
+        b.dialog.close();
+        EXPECT_FALSE(b.dialog.isVisible());
+        EXPECT_EQ(b.settings.SpeedIndex, polling ? 2 : 0);
+        EXPECT_EQ(b.stored(), WriteSerialSettingsText(stored));
+    }
+}
+
+TEST(ConfLS, DdeLectureOpensWithTheSelectedValues) {
+    Bench b({1, 0, 0, 0});
+    b.dialog.ShowFromMenu();
+    b.option("Option1", 1)->click();
+    b.option("Option2", 1)->click();
+    b.command(2)->click();
+    EXPECT_TRUE(b.op.shown.empty()) << b.op.texts().join('|').toStdString();
+    ASSERT_TRUE(b.transport.IsOpen());
+    EXPECT_EQ(b.port.portNumber(), 2);
+    EXPECT_EQ(b.com2.speed(), speed_t(B4800));
+    EXPECT_TRUE(b.dialog.isVisible());
+    // Nothing saved.
+    EXPECT_EQ(b.stored(), WriteSerialSettingsText({1, 0, 0, 0}));
+}
+
+TEST(ConfLS, DdeLectureFailuresAreReportedWithThePort) {
+    const struct {
+        const char* name;
+        int heldPort;     // 0: nothing open before the click
+        bool removeCom1;  // the device vanishes after the probing
+        QString expectedText;
+    } rows[] = {
+        {"device gone", 0, true, "COM1"},
+        {"same port already open", 1, false, "port déjà ouvert"},
+        {"other port already open", 2, false, "le port COM2 est déjà ouvert"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Bench b({1, 0, 0, 0});
+        b.dialog.ShowFromMenu();
+        if (row.heldPort != 0) {
+            b.settings.Port = qint16(row.heldPort);
+            ASSERT_TRUE(b.transport.OpenPort().ok());
+            b.option("Option1", 0)->click();
+            b.settings.Port = 1;
+        }
+        if (row.removeCom1) {
+            QFile::remove("COM1");
+            LinkAbsentPort(1);
+        }
+        b.command(2)->click();
+        ASSERT_EQ(b.op.shown.size(), 1u);
+        EXPECT_TRUE(b.op.shown[0].text.contains("COM1")) << b.op.shown[0].text.toStdString();
+        EXPECT_TRUE(b.op.shown[0].text.contains(row.expectedText))
+            << b.op.shown[0].text.toStdString();
+        EXPECT_EQ(b.op.shown[0].icon, OperatorIcon::Error);
+        EXPECT_EQ(b.op.beeps, 1);
+        // A port that was open stays open on the same line.
+        EXPECT_EQ(b.transport.IsOpen(), row.heldPort != 0);
+        if (row.heldPort != 0) {
+            EXPECT_EQ(b.port.portNumber(), row.heldPort);
+        }
+    }
+}
+
+TEST(ConfLS, UsableWhileAnExchangeWaits) {
+    Bench b({1, 0, 0, 0});
+    b.settings = {1, 0, 0, 0};
+    ASSERT_TRUE(b.transport.OpenPort().ok());
+    b.transport.setTimeOuts(2000, 300);  // nobody answers on the line
+    b.state.PollInProgress = true;
+
+    bool waiting = true;
+    bool usedDuringWait = false;
+    QTimer::singleShot(0, &b.dialog, [&] {
+        b.dialog.ShowFromMenu();
+        b.option("Option2", 2)->click();
+        b.command(1)->click();
+        usedDuringWait = waiting && !b.dialog.isVisible();
+    });
+    b.transport.ClearInput();
+    b.transport.SendFrame(QByteArray::fromHex("0103000000084409"));
+    const ReplyResult reply = b.transport.ReadReply(21);
+    waiting = false;
+
+    EXPECT_FALSE(reply.ok);
+    EXPECT_TRUE(usedDuringWait);
+    EXPECT_EQ(b.stored(), WriteSerialSettingsText({1, 2, 0, 0}));
+    EXPECT_TRUE(b.transport.IsOpen());
+    EXPECT_TRUE(b.option("Option1", 0)->isEnabled());
+}
