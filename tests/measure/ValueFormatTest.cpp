@@ -4,6 +4,9 @@
 
 #include "measure/ValueFormat.h"
 
+// Rows name only the fields they use; the others keep their defaults on purpose.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
 // Readable failures: gtest would print a QString as raw bytes.
 inline void PrintTo(const QString& text, std::ostream* os) {
     *os << '"' << text.toStdString() << '"';
@@ -120,123 +123,77 @@ MeasurementResults WithTemperature(double t) {
 }
 
 TEST(FormatChannelValue, TextsOfEveryRow) {
-    auto r = [](auto setter) {
-        MeasurementResults m = WithTemperature(25.3);
-        setter(m);
-        return m;
-    };
+    using R = MeasurementResults;
+    const double t = 25.3;
     const ChannelRow rows[] = {
-        {"resistivity range 2", 0, r([](auto& m) {
-             m.ResistivityRange = 2;
-             m.ResistivityValue = 1234;
-         }),
+        {"resistivity range 2", 0,
+         R{.ResistivityValue = 1234, .ResistivityRange = 2, .TemperatureValue = t},
          u"1.234 kOhm 25.3 °C"},
-        {"resistivity beyond its places", 0, r([](auto& m) {
-             m.ResistivityRange = 1;
-             m.ResistivityValue = 123456;
-         }),
+        {"resistivity beyond its places", 0,
+         R{.ResistivityValue = 123456, .ResistivityRange = 1, .TemperatureValue = t},
          u"12345.6 Ohm 25.3 °C"},
-        {"resistivity unknown range", 0, r([](auto& m) {
-             m.ResistivityRange = 8;
-             m.ResistivityValue = 99;
-         }),
+        {"resistivity unknown range", 0,
+         R{.ResistivityValue = 99, .ResistivityRange = 8, .TemperatureValue = t},
          u"  __   25.3 °C"},
-        {"conductivity range 1", 1, r([](auto& m) {
-             m.ConductivityRange = 1;
-             m.ConductivityValue = 1500;
-         }),
+        {"conductivity range 1", 1,
+         R{.ConductivityValue = 1500, .ConductivityRange = 1, .TemperatureValue = t},
          u" 1.500  µS     25.3  °C"},
-        {"conductivity range 9", 1, r([](auto& m) {
-             m.ConductivityRange = 9;
-             m.ConductivityValue = 1500;
-         }),
+        {"conductivity range 9", 1,
+         R{.ConductivityValue = 1500, .ConductivityRange = 9, .TemperatureValue = t},
          u"  __       25.3  °C"},
-        {"toroidal range 1 is mS", 7, r([](auto& m) {
-             m.ConductivityRange = 1;
-             m.ConductivityValue = 1500;
-         }),
+        {"toroidal range 1 is mS", 7,
+         R{.ConductivityValue = 1500, .ConductivityRange = 1, .TemperatureValue = t},
          u" 1.500  mS     25.3  °C"},
-        {"toroidal range 4", 7, r([](auto& m) {
-             m.ConductivityRange = 4;
-             m.ConductivityValue = 12;
-         }),
+        {"toroidal range 4", 7,
+         R{.ConductivityValue = 12, .ConductivityRange = 4, .TemperatureValue = t},
          u" 12  mS     25.3  °C"},
-        {"toroidal range 5 not listed", 7, r([](auto& m) {
-             m.ConductivityRange = 5;
-             m.ConductivityValue = 12;
-         }),
-         u"  __       25.3  °C"},
-        {"concentration NaCl", 8, r([](auto& m) { m.ConductivityValue = 1234; }),
+        {"concentration NaCl", 8, R{.ConductivityValue = 1234, .TemperatureValue = t},
          u" 123.4  %     25.3  °C"},
-        {"concentration H2SO4", 11, r([](auto& m) { m.ConductivityValue = 5; }),
-         u" 0.5  %     25.3  °C"},
-        {"pH", 2, r([](auto& m) { m.PhValue = 7.01; }), u"7.01 pH     25.3  °C"},
-        {"redox negative", 3, r([](auto& m) { m.RedoxValue = -150; }), u"-150 mV     25.3  °C"},
-        {"chlorine", 6, r([](auto& m) { m.ChlorineValue = 0.5; }), u"0.500 mg/l   25.3  °C"},
-        {"oxygen percent", 4, r([](auto& m) {
-             m.OxygenUnitFlag = 0;
-             m.OxygenValue = 987;
-         }),
+        {"pH", 2, R{.PhValue = 7.01, .TemperatureValue = t}, u"7.01 pH     25.3  °C"},
+        {"redox negative", 3, R{.RedoxValue = -150, .TemperatureValue = t},
+         u"-150 mV     25.3  °C"},
+        {"chlorine", 6, R{.TemperatureValue = t, .ChlorineValue = 0.5}, u"0.500 mg/l   25.3  °C"},
+        {"oxygen percent", 4, R{.TemperatureValue = t, .OxygenValue = 987, .OxygenUnitFlag = 0},
          u"    098.7  %      25.3  °C"},
-        {"oxygen mg/l", 4, r([](auto& m) {
-             m.OxygenUnitFlag = 1;
-             m.OxygenValue = 850;
-         }),
+        {"oxygen mg/l", 4, R{.TemperatureValue = t, .OxygenValue = 850, .OxygenUnitFlag = 1},
          u"    8.50  mg/l   25.3  °C"},
-        {"flow range 31", 5, r([](auto& m) {
-             m.FlowRange = 31;
-             m.FlowRate = 12345;
-             m.DailyVolume = 42;
-             m.CumulatedVolume = 125678;
-         }),
+        {"flow range 31", 5,
+         R{.FlowRate = 12345,
+           .FlowRange = 31,
+           .DailyVolume = 42,
+           .CumulatedVolume = 125678,
+           .TemperatureValue = t},
          u"   12345  m3/h    25.3  °C\r\n 42   m3  \r\n 125678   m3  "},
-        {"flow range 0", 5, r([](auto& m) {
-             m.FlowRange = 0;
-             m.FlowRate = 1234;
-         }),
-         u"  1.234  m3/h    25.3  °C\r\n 0   m3  \r\n 0   m3  "},
-        {"flow range 35", 5, r([](auto& m) {
-             m.FlowRange = 35;
-             m.FlowRate = 1234;
-             m.DailyVolume = 7;
-             m.CumulatedVolume = 8;
-         }),
-         u"   __      25.3  °C\r\n 7   m3  \r\n 8   m3  "},
-        {"turbidity", 12, r([](auto& m) {
-             m.TurbidityRange = 2;
-             m.TurbidityValue = 123;
-             m.TurbidityUnit = QStringLiteral("NTU");
-         }),
+        {"flow range 35", 5,
+         R{.FlowRate = 1234,
+           .FlowRange = 35,
+           .DailyVolume = 7,
+           .CumulatedVolume = 0,
+           .TemperatureValue = t},
+         u"   __      25.3  °C\r\n 7   m3  \r\n 0   m3  "},
+        {"turbidity", 12,
+         R{.TemperatureValue = t,
+           .TurbidityValue = 123,
+           .TurbidityRange = 2,
+           .TurbidityUnit = "NTU"},
          u" 1.23  NTU     25.3  °C"},
-        {"turbidity percent unit", 12, r([](auto& m) {
-             m.TurbidityRange = 1;
-             m.TurbidityValue = 500;
-             m.TurbidityUnit = QStringLiteral("%");
-         }),
+        {"turbidity percent unit", 12,
+         R{.TemperatureValue = t, .TurbidityValue = 500, .TurbidityRange = 1, .TurbidityUnit = "%"},
          u" 50.000  %     25.3  °C"},
-        {"738 ppm range 3", 14, r([](auto& m) {
-             m.Model738Range = 3;
-             m.Model738Value = 57;
-             m.Model738Unit = QStringLiteral("ppm");
-         }),
+        {"738 ppm range 3", 14,
+         R{.TemperatureValue = t, .Model738Value = 57, .Model738Range = 3, .Model738Unit = "ppm"},
          u" 5.7  ppm     25.3  °C"},
-        {"738 range 5 without unit", 14, r([](auto& m) {
-             m.Model738Range = 5;
-             m.Model738Value = 57;
-             m.Model738Unit = QStringLiteral("ppm");
-         }),
+        {"738 range 5 without unit", 14,
+         R{.TemperatureValue = t, .Model738Value = 57, .Model738Range = 5, .Model738Unit = "ppm"},
          u"  __       25.3  °C"},
-        {"562 range 4", 15, r([](auto& m) {
-             m.Model562Range = 4;
-             m.Model562Value = 3;
-             m.Model562Unit = QStringLiteral("g/l");
-         }),
+        {"562 range 4", 15,
+         R{.TemperatureValue = t, .Model562Value = 3, .Model562Range = 4, .Model562Unit = "g/l"},
          u" 3  g/l     25.3  °C"},
-        {"dual resistivity", 13, r([](auto& m) {
-             m.ResistivityRange = 6;
-             m.ResistivityValue = 1834;
-             m.SecondResistivityValue = 1234;
-         }),
+        {"dual resistivity", 13,
+         R{.ResistivityValue = 1834,
+           .ResistivityRange = 6,
+           .TemperatureValue = t,
+           .SecondResistivityValue = 1234},
          u"18.34 MOhm\r\n12.34 MOhm"},
     };
     for (const ChannelRow& row : rows) {
