@@ -24,4 +24,11 @@ inline constexpr int kDualResistivityType = 13;
 // read gives 0.
 [[nodiscard]] double NumericPrefix(const QString& text);
 
+// The same reading, telling also whether any digit was read ("abc" and "" read none).
+struct NumericPrefixRead {
+    double value = 0;
+    bool digits = false;
+};
+[[nodiscard]] NumericPrefixRead ReadNumericPrefix(const QString& text);
+
 }  // namespace merival
