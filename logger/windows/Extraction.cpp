@@ -146,12 +146,7 @@ void Extraction::Form_Unload() {
 }
 
 void Extraction::closeEvent(QCloseEvent* event) {
-    // An export in progress still reports into this window; unload once it is over.
-    if (exporting_) {
-        unloadWhenDone_ = true;
-    } else {
-        Form_Unload();
-    }
+    Form_Unload();
     event->accept();
 }
 
@@ -295,13 +290,8 @@ void Extraction::Command3_Click() {
         },
         options);
     Q_UNUSED(status);  // the export told the operator how it ended
-    if (!self) {
-        return;
-    }
-    exporting_ = false;
-    if (unloadWhenDone_) {
-        unloadWhenDone_ = false;
-        Form_Unload();
+    if (self) {
+        exporting_ = false;
     }
 }
 

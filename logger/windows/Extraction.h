@@ -55,7 +55,6 @@ private:
     Operator& op_;
     bool loaded_ = false;
     bool exporting_ = false;
-    bool unloadWhenDone_ = false;
     QString selectedFile_;  // empty, the clicked name, or the full path once acted on
     QString currentName_;   // the file list's current file
     QString fileDirectory_;
