@@ -20,8 +20,9 @@ inline constexpr int kDualResistivityType = 13;
 [[nodiscard]] const QStringList& InstrumentTypeList();
 
 // How an address text becomes a number: blanks ignored anywhere, optional sign, digits,
-// decimal point, exponent, &H and &O prefixes; stops at the first unfit character; nothing
-// read gives 0.
+// decimal point, exponent (E or D), &H and &O prefixes; stops at the first unfit character;
+// nothing read gives 0. A based literal takes the sign of the smallest integer it fits
+// (&HFFFF is -1, &H10000 is 65536); overflow gives the largest finite value.
 [[nodiscard]] double NumericPrefix(const QString& text);
 
 // The same reading, telling also whether any digit was read ("abc" and "" read none).

@@ -175,7 +175,7 @@ ChannelConfigRead ReadChannelConfigText(const QByteArray& bytes, const ChannelRe
         problems << QStringLiteral("Fichier %1 : %2").arg(kConfigFileName, text);
     };
 
-    for (int k = 0; k < kChannelCount && itemsRead == 4 * k; ++k) {
+    for (int k = 0; k < kChannelCount; ++k) {
         ChannelRecord& r = out.records[k];
         if (auto item = nextItem()) {
             if (auto v = ToInt16(*item)) {
@@ -213,7 +213,7 @@ ChannelConfigRead ReadChannelConfigText(const QByteArray& bytes, const ChannelRe
 
     // Base values first, then Ext values, each keeping the pair exclusive: a channel with
     // both true ends on Ext.
-    for (int b = 0; b < 2 * kChannelCount && itemsRead == 4 * kChannelCount + b; ++b) {
+    for (int b = 0; b < 2 * kChannelCount; ++b) {
         const bool ext = b >= kChannelCount;
         const int k = b % kChannelCount;
         if (auto item = nextItem()) {
@@ -330,19 +330,20 @@ void ChannelStore::assign(int k, const ChannelRecord& record) {
 
 Status ChannelStore::LoadChannelConfig(const QString& path) {
     const QString file = path.isEmpty() ? QDir::current().filePath(kConfigFileName) : path;
-    const QString name = QFileInfo(file).fileName();
+    const QFileInfo info(file);
+    const QString name = info.fileName();
     QByteArray bytes;
     QString failure;
     QFile f(file);
-    if (!f.exists()) {
+    if (!info.exists()) {
         failure =
             QStringLiteral("Fichier %1 introuvable : aucune voie n'est configurée.").arg(name);
-    } else if (QFileInfo(file).isDir() || !f.open(QIODevice::ReadOnly)) {
-        failure = QStringLiteral(
-                      "Impossible de lire le fichier %1 : %2. Aucune voie n'est "
-                      "configurée.")
-                      .arg(name, QFileInfo(file).isDir() ? QStringLiteral("c'est un répertoire")
-                                                         : f.errorString());
+    } else if (info.isDir()) {
+        failure =
+            QStringLiteral("Impossible de lire le fichier %1 : c'est un répertoire.").arg(name);
+    } else if (!f.open(QIODevice::ReadOnly)) {
+        failure =
+            QStringLiteral("Impossible de lire le fichier %1 : %2.").arg(name, f.errorString());
     } else {
         bytes = f.readAll();
         if (f.error() != QFileDevice::NoError) {

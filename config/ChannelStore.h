@@ -50,7 +50,9 @@ public:
     [[nodiscard]] const ChannelRecords& Records() const { return records_; }
 
     // Setters emit recordChanged(k) when a value changes; setSelected also emits
-    // selectionChanged(k), and only when the value differs.
+    // selectionChanged(k), and only when the value differs. Both are emitted after the
+    // whole record is in place, recordChanged first. Channels outside 0..3 are ignored
+    // (queries answer as for a channel never configured).
     void setSelected(int k, qint16 value);
     void setTypeIndex(int k, qint16 value);
     void setAddress(int k, const QString& value);
@@ -58,7 +60,10 @@ public:
     void setBaseBlock(int k, bool value);  // true clears ExtBlock
     void setExtBlock(int k, bool value);   // true clears BaseBlock
 
-    // "config.txt" in the current directory unless a path is given.
+    // "config.txt" in the current directory unless a path is given. Load applies the file
+    // through the setters; what the file does not give returns to the start-up state, and
+    // the status describes the problem. Save goes through QSaveFile: on failure the old file
+    // stays whole and the status names the file and the reason.
     [[nodiscard]] Status LoadChannelConfig(const QString& path = {});
     [[nodiscard]] Status SaveChannelConfig(const QString& path = {}) const;
     void BuildChannelTitles();

@@ -172,23 +172,30 @@ SerialSettingsRead ReadSerialSettingsText(const QByteArray& bytes) {
 
 Status LoadSerialSettings(SerialSettings& settings, const QString& path) {
     const QString file = path.isEmpty() ? QDir::current().filePath(kPortComFileName) : path;
-    const QString name = QFileInfo(file).fileName();
+    const QFileInfo info(file);
+    QString reason;
+    QByteArray bytes;
     QFile f(file);
-    if (!f.exists() || QFileInfo(file).isDir() || !f.open(QIODevice::ReadOnly)) {
+    const auto why = [&f] {
+        return f.errorString().isEmpty() ? QStringLiteral("erreur inconnue") : f.errorString();
+    };
+    if (!info.exists()) {
+        reason = QStringLiteral("fichier introuvable");
+    } else if (info.isDir()) {
+        reason = QStringLiteral("c'est un répertoire");
+    } else if (!f.open(QIODevice::ReadOnly)) {
+        reason = why();
+    } else {
+        bytes = f.readAll();
+        if (f.error() != QFileDevice::NoError) {
+            reason = why();
+        }
+    }
+    if (!reason.isEmpty()) {
         settings = SerialSettings{};
-        const QString reason = !f.exists()               ? QStringLiteral("fichier introuvable")
-                               : QFileInfo(file).isDir() ? QStringLiteral("c'est un répertoire")
-                                                         : f.errorString();
         return Status::Error(QStringLiteral("Impossible de lire le fichier %1 (%2) ; liaison "
                                             "réglée sur %3.")
-                                 .arg(name, reason, FallbackList(0)));
-    }
-    const QByteArray bytes = f.readAll();
-    if (f.error() != QFileDevice::NoError) {
-        settings = SerialSettings{};
-        return Status::Error(QStringLiteral("Erreur de lecture du fichier %1 (%2) ; liaison réglée "
-                                            "sur %3.")
-                                 .arg(name, f.errorString(), FallbackList(0)));
+                                 .arg(info.fileName(), reason, FallbackList(0)));
     }
     const SerialSettingsRead read = ReadSerialSettingsText(bytes);
     settings = read.settings;
