@@ -1,0 +1,313 @@
+#include "measure/windows/F_Mesure.h"
+
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QFont>
+#include <QFrame>
+#include <QLabel>
+#include <QLoggingCategory>
+#include <QPixmap>
+#include <QPushButton>
+
+#include "config/ChannelStore.h"
+#include "measure/MeasureState.h"
+#include "measure/MeasurementCycle.h"
+#include "serial/Transport.h"
+#include "shell/Operator.h"
+
+namespace merival {
+
+Q_LOGGING_CATEGORY(lcMeasureWindow, "merival.measure.window", QtWarningMsg)
+
+namespace {
+
+const QString kDesignCaption = QStringLiteral(" [ Mesure ]");
+const QString kInstrumentPicture = QStringLiteral("instrum1.bmp");
+const QString kVolumeLines = QStringLiteral("\r\n\r\nVolume Journalier\r\n\r\nVolume Cumulé");
+
+constexpr int kTitleTop = 240;
+constexpr int kTitleHeight = 480;
+constexpr int kShadowDx = 30;
+constexpr int kShadowDy = 15;
+constexpr int kButtonGap = 240;
+constexpr int kButtonWidth = 1800;
+constexpr int kButtonHeight = 495;
+constexpr int kDecorationTopInset = 125;
+constexpr int kDecorationSideInset = 60;
+constexpr std::array<int, kChannelCount> kValueWidth{3290, 3290, 3290, 3285};
+
+QFont SansFont(double points, bool bold) {
+    // The design font; Qt picks the platform's sans serif where it is missing.
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(points);
+    font.setBold(bold);
+    return font;
+}
+
+// Label captions take CR LF between lines; a label shows a line feed.
+QString DisplayText(QString text) {
+    return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+}
+
+}  // namespace
+
+F_Mesure::F_Mesure(MeasureWindowContext context, QWidget* parent)
+    : QWidget(parent), context_(std::move(context)) {
+    setObjectName(QStringLiteral("F_Mesure"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(kDesignCaption);
+    BuildControls();
+
+    cycle_ = new MeasurementCycle(context_.store, context_.reader, context_.results, context_.state,
+                                  context_.decimalSeparator, this);
+    connect(cycle_, &MeasurementCycle::valueText, this, &F_Mesure::SetValueText);
+    connect(cycle_, &MeasurementCycle::stopPending, this, &F_Mesure::Commande1_Click);
+    connect(&Minuterie1, &QTimer::timeout, this, &F_Mesure::Minuterie1_Timer);
+
+    // Selection and tags are shown at the next repaint; ask for one when they change.
+    connect(&context_.store, &ChannelStore::selectionChanged, this, [this] { update(); });
+    connect(&context_.store, &ChannelStore::recordChanged, this, [this] { update(); });
+}
+
+F_Mesure::~F_Mesure() = default;
+
+int F_Mesure::X(int twips) const {
+    return TwipsToPixels(twips, logicalDpiX());
+}
+
+int F_Mesure::Y(int twips) const {
+    return TwipsToPixels(twips, logicalDpiY());
+}
+
+void F_Mesure::BuildControls() {
+    const QFont valueFont = SansFont(13.5, true);
+    const QFont tagFont = SansFont(12, false);
+
+    Cadre1 = new QFrame(this);
+    Cadre1->setObjectName(QStringLiteral("Cadre1"));
+    Cadre1->setFrameShape(QFrame::Panel);
+    Cadre1->setFrameShadow(QFrame::Sunken);
+    Cadre1->setFont(valueFont);
+
+    Dessin2 = new QLabel(this);
+    Dessin2->setObjectName(QStringLiteral("Dessin2"));
+    Dessin2->setPixmap(QPixmap(QStringLiteral(":/merival/backdrop.png")));
+    Dessin2->setScaledContents(true);
+
+    // A shadowed title: the grey copy lies under the dark one, a little right and lower.
+    const QString title = QStringLiteral("Suivi des mesures");
+    for (int i = 1; i >= 0; --i) {
+        auto* label = new QLabel(title, this);
+        label->setObjectName(QStringLiteral("Etiquette2_%1").arg(i));
+        label->setFont(SansFont(18, true));
+        label->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+        QPalette palette = label->palette();
+        palette.setColor(QPalette::WindowText, i == 0 ? QColor(0, 0, 128) : QColor(128, 128, 128));
+        label->setPalette(palette);
+        Etiquette2[static_cast<size_t>(i)] = label;
+    }
+
+    const QPixmap probe(QStringLiteral(":/merival/probe.png"));
+    for (int n = 0; n < kChannelCount; ++n) {
+        const auto k = static_cast<size_t>(n);
+
+        auto* picture = new QLabel(this);
+        picture->setObjectName(QStringLiteral("Dessin1_%1").arg(n));
+        picture->setPixmap(probe);
+        picture->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        Dessin1[k] = picture;
+
+        auto* tag = new QLabel(this);
+        tag->setObjectName(QStringLiteral("Etiquette1_%1").arg(n));
+        tag->setFont(tagFont);
+        tag->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        Etiquette1[k] = tag;
+
+        auto* value = new QLabel(this);
+        value->setObjectName(QStringLiteral("Etiquette3_%1").arg(n));
+        value->setFont(valueFont);
+        value->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        value->setAutoFillBackground(true);
+        QPalette palette = value->palette();
+        palette.setColor(QPalette::Window, QColor(0, 0, 192));
+        palette.setColor(QPalette::WindowText, QColor(255, 255, 0));
+        value->setPalette(palette);
+        Etiquette3[k] = value;
+    }
+
+    Commande1 = new QPushButton(QStringLiteral("ABANDON"), this);
+    Commande1->setObjectName(QStringLiteral("Commande1"));
+    connect(Commande1, &QPushButton::clicked, this, &F_Mesure::Commande1_Click);
+
+    // Design-time geometry: the rows stacked as if every channel were selected.
+    for (int n = 0; n < kChannelCount; ++n) {
+        const auto k = static_cast<size_t>(n);
+        const int top = design_.frameTop + kRowGap + n * (design_.valueHeight[k] + kRowGap);
+        Dessin1[k]->setGeometry(X(kPictureLeft), Y(top - kPictureRise), X(kPictureWidth),
+                                Y(design_.pictureHeight[k]));
+        Etiquette1[k]->setGeometry(X(kTagLeft), Y(top), X(kTagWidth), Y(design_.valueHeight[k]));
+        Etiquette3[k]->setGeometry(X(kValueLeft), Y(top), X(kValueWidth[k]),
+                                   Y(design_.valueHeight[k]));
+    }
+    for (int i = 0; i < 2; ++i) {
+        Etiquette2[static_cast<size_t>(i)]->setGeometry(X(kFrameLeft + i * kShadowDx),
+                                                        Y(kTitleTop + i * kShadowDy),
+                                                        X(kFrameWidth), Y(kTitleHeight));
+    }
+    Cadre1->lower();
+    Dessin2->stackUnder(Dessin1[0]);
+    Cadre1->stackUnder(Dessin2);
+}
+
+void F_Mesure::PlaceRows(const PaneLayout& layout) {
+    for (int n = 0; n < kChannelCount; ++n) {
+        const auto k = static_cast<size_t>(n);
+        const PaneRow& row = layout.rows[k];
+        if (!row.placed) {
+            continue;
+        }
+        Etiquette3[k]->setGeometry(X(kValueLeft), Y(row.valueTop), X(kValueWidth[k]),
+                                   Y(row.valueHeight));
+        Etiquette1[k]->setGeometry(X(kTagLeft), Y(row.valueTop), X(kTagWidth), Y(row.valueHeight));
+        Dessin1[k]->setGeometry(X(kPictureLeft), Y(row.pictureTop), X(kPictureWidth),
+                                Y(row.pictureHeight));
+        if (row.instrumentPicture) {
+            const QString path = QFileInfo(kInstrumentPicture).absoluteFilePath();
+            const QPixmap picture(path);
+            if (picture.isNull()) {
+                // The row keeps its design picture; the window opens all the same.
+                qCWarning(lcMeasureWindow) << "cannot read" << path;
+            } else {
+                Dessin1[k]->setPixmap(picture);
+            }
+            Etiquette1[k]->setText(DisplayText(Etiquette1[k]->text() + kVolumeLines));
+        }
+    }
+    Cadre1->setGeometry(X(kFrameLeft), Y(design_.frameTop), X(kFrameWidth), Y(layout.frameHeight));
+    Dessin2->setGeometry(X(kFrameLeft + kDecorationSideInset),
+                         Y(design_.frameTop + kDecorationTopInset),
+                         X(kFrameWidth - 2 * kDecorationSideInset), Y(layout.decorationHeight));
+    const int buttonTop = design_.frameTop + layout.frameHeight + kButtonGap;
+    Commande1->setGeometry(X(kFrameLeft + (kFrameWidth - kButtonWidth) / 2), Y(buttonTop),
+                           X(kButtonWidth), Y(kButtonHeight));
+    setMinimumSize(X(kFrameLeft * 2 + kFrameWidth), Y(buttonTop + kButtonHeight + kButtonGap));
+}
+
+void F_Mesure::Form_Load() {
+    setWindowTitle(AppTitle() + kDesignCaption);
+
+    std::array<bool, kChannelCount> selected{};
+    std::array<int, kChannelCount> types{};
+    for (int n = 0; n < kChannelCount; ++n) {
+        selected[static_cast<size_t>(n)] = context_.store.IsSelected(n);
+        types[static_cast<size_t>(n)] = context_.store.ChannelType(n);
+    }
+    PlaceRows(LayOutChannelPanes(design_, selected, types));
+
+    const Status opened = context_.transport.OpenPort();
+    if (!opened.ok()) {
+        // The window opens all the same; the channels read "HS".
+        context_.op.beep();
+        context_.op.message(opened.message, windowTitle(), OperatorIcon::Exclamation);
+    }
+}
+
+void F_Mesure::Form_Paint() {
+    for (int n = 0; n < kChannelCount; ++n) {
+        const auto k = static_cast<size_t>(n);
+        const bool selected = context_.store.IsSelected(n);
+        if (selected) {
+            Etiquette1[k]->setText(DisplayText(context_.store.ChannelTitle(n)));
+        }
+        Etiquette1[k]->setVisible(selected);
+        Etiquette3[k]->setVisible(selected);
+        Dessin1[k]->setVisible(selected);
+    }
+}
+
+void F_Mesure::paintEvent(QPaintEvent* event) {
+    if (!halted_) {
+        Form_Paint();
+    }
+    QWidget::paintEvent(event);
+}
+
+void F_Mesure::SetValueText(int channel, const QString& text) {
+    if (channel >= 0 && channel < kChannelCount) {
+        Etiquette3[static_cast<size_t>(channel)]->setText(DisplayText(text));
+    }
+}
+
+void F_Mesure::Minuterie1_Timer() {
+    if (halted_ || unloaded_) {
+        return;
+    }
+    cycle_->Minuterie1_Timer();
+}
+
+void F_Mesure::Commande1_Click() {
+    if (halted_ || unloaded_) {
+        return;
+    }
+    context_.state.StopKey = context_.state.EscapeKey;
+    if (context_.state.PollInProgress) {
+        // The pass ends after its current channel; the next tick comes back here.
+        return;
+    }
+    Minuterie1.stop();
+    context_.transport.ClosePort();
+    programUnload_ = true;
+    close();
+    if (context_.showMainWindow) {
+        context_.showMainWindow();
+    }
+}
+
+void F_Mesure::Form_Unload() {
+    if (!context_.state.PollInProgress) {
+        context_.op.beep();
+    }
+    unloaded_ = true;
+    Minuterie1.stop();
+    Q_EMIT unloaded();
+}
+
+void F_Mesure::closeEvent(QCloseEvent* event) {
+    if (halted_) {
+        event->ignore();
+        hide();
+        return;
+    }
+    if (!programUnload_) {
+        // Form_QueryUnload: only the operator's close box asks.
+        const bool quit =
+            context_.op.askYesNo(QStringLiteral("Voulez-vous vraiment quitter l'application ?"),
+                                 windowTitle(), OperatorIcon::Question);
+        if (!quit) {
+            event->ignore();
+            return;
+        }
+        // Possibly in the middle of a pass: the window stays alive (hidden) until the program
+        // has unwound, so nothing is deleted under the waiting exchange.
+        event->ignore();
+        Halt();
+        context_.transport.ClosePort();
+        if (context_.endApplication) {
+            context_.endApplication();
+        }
+        return;
+    }
+    Form_Unload();
+    event->accept();
+}
+
+void F_Mesure::Halt() {
+    halted_ = true;
+    // A pass in progress leaves after its current channel.
+    context_.state.StopKey = context_.state.EscapeKey;
+    Minuterie1.stop();
+    hide();
+}
+
+}  // namespace merival

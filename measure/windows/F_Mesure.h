@@ -1,0 +1,104 @@
+#pragma once
+
+#include <QChar>
+#include <QTimer>
+#include <QWidget>
+#include <array>
+#include <functional>
+
+#include "config/AppInfo.h"
+#include "measure/PaneLayout.h"
+
+class QLabel;
+class QFrame;
+class QPushButton;
+
+namespace merival {
+
+class ChannelStore;
+class MeasurementCycle;
+class Operator;
+class RegisterReader;
+class Transport;
+struct MeasureState;
+struct MeasurementResults;
+
+// What the measurement window works with; every reference outlives the window.
+struct MeasureWindowContext {
+    const ChannelStore& store;
+    MeasureState& state;
+    Transport& transport;
+    RegisterReader& reader;
+    MeasurementResults& results;
+    Operator& op;
+    QChar decimalSeparator;
+    std::function<void()> showMainWindow;
+    // Ends the program at once (close box answered Yes).
+    std::function<void()> endApplication;
+};
+
+// The live values of the selected channels, one row each, and the one-second tick of the
+// measurement cycle. Destroys itself when ABANDON stops the measurement.
+class F_Mesure : public QWidget {
+    Q_OBJECT
+public:
+    explicit F_Mesure(MeasureWindowContext context, QWidget* parent = nullptr);
+    ~F_Mesure() override;
+
+    // Caption, layout of the rows, port opening. Runs once, right after creation.
+    void Form_Load();
+    // Row visibility and tag captions from the channel store.
+    void Form_Paint();
+    // ABANDON: marks the stop; outside a pass also stops the timer, closes the port, unloads
+    // the window and shows the main window.
+    void Commande1_Click();
+    void Minuterie1_Timer();
+
+    // The program is ending: no handler of this window runs any more.
+    void Halt();
+    [[nodiscard]] bool Unloaded() const { return unloaded_; }
+
+    QTimer Minuterie1;
+    std::array<QLabel*, kChannelCount> Etiquette1{};
+    std::array<QLabel*, kChannelCount> Etiquette3{};
+    std::array<QLabel*, kChannelCount> Dessin1{};
+    std::array<QLabel*, 2> Etiquette2{};
+    QFrame* Cadre1 = nullptr;
+    QLabel* Dessin2 = nullptr;
+    QPushButton* Commande1 = nullptr;
+
+    // Geometry chosen at design time (twips); the rows move only through LayOutChannelPanes.
+    static constexpr int kFrameLeft = 240;
+    static constexpr int kFrameWidth = 9360;
+    static constexpr int kPictureLeft = 360;
+    static constexpr int kPictureWidth = 1320;
+    static constexpr int kTagLeft = 1800;
+    static constexpr int kTagWidth = 3960;
+    static constexpr int kValueLeft = 5940;
+
+Q_SIGNALS:
+    // Form_Unload ran: the window is gone for its owner (deleted later).
+    void unloaded();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    // The close box: Form_QueryUnload, then Form_Unload.
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildControls();
+    void PlaceRows(const PaneLayout& layout);
+    void Form_Unload();
+    void SetValueText(int channel, const QString& text);
+    [[nodiscard]] int X(int twips) const;
+    [[nodiscard]] int Y(int twips) const;
+
+    MeasureWindowContext context_;
+    MeasurementCycle* cycle_ = nullptr;
+    PaneDesign design_;
+    bool programUnload_ = false;  // the close comes from ABANDON, not from the operator
+    bool unloaded_ = false;
+    bool halted_ = false;
+};
+
+}  // namespace merival

@@ -1,0 +1,166 @@
+#include "shell/App.h"
+
+#include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+
+#include "config/windows/ConfigW.h"
+#include "logger/windows/Extraction.h"
+#include "measure/windows/F_Mesure.h"
+#include "serial/QtSerialPort.h"
+#include "serial/windows/ConfLS.h"
+#include "shell/MERIVAL.h"
+#include "shell/QtOperator.h"
+
+namespace merival {
+
+App::App(AppOptions options)
+    : port_(std::move(options.port)),
+      exit_(std::move(options.exit)),
+      decimalSeparator_(options.decimalSeparator) {
+    if (!port_) {
+        port_ = std::make_unique<QtSerialPort>();
+    }
+    transport_ = std::make_unique<Transport>(*port_, settings_);
+    reader_ = std::make_unique<TransportRegisterReader>(*transport_);
+    op_ = options.op;
+    if (op_ == nullptr) {
+        ownOp_ = std::make_unique<QtOperator>();
+        op_ = ownOp_.get();
+    }
+    if (!exit_) {
+        exit_ = [](int code) { QCoreApplication::exit(code); };
+    }
+    if (decimalSeparator_.isNull()) {
+        decimalSeparator_ = SystemDecimalSeparator();
+    }
+    // The program ends through EndApplication only; hiding the last window is not an end.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    config_ =
+        std::make_unique<ConfigW>(store_, settings_, state_, *op_, [this] { ShowMainWindow(); });
+}
+
+App::~App() {
+    // Windows first, while the port and the store they use still exist.
+    extraction_.reset();
+    serialLink_.reset();
+    main_.reset();
+    config_.reset();
+    transport_->ClosePort();
+}
+
+void App::Start() {
+    SetMessageParent(config_.get());
+    config_->Form_Load();
+}
+
+void App::SetMessageParent(QWidget* window) {
+    if (ownOp_) {
+        ownOp_->setParentWindow(window);
+    }
+}
+
+void App::ShowMainWindow() {
+    if (ending_) {
+        return;
+    }
+    if (!main_) {
+        MainWindowCommands commands;
+        commands.createMeasureWindow = [this] { return CreateMeasureWindow(); };
+        commands.showConfiguration = [this] {
+            // Created at start-up; it comes back with its current values.
+            SetMessageParent(config_.get());
+            config_->showMaximized();
+            config_->raise();
+            config_->activateWindow();
+        };
+        commands.showSerialLink = [this] { ShowSerialLink(); };
+        commands.showLoggerReset = [this] { ShowExtraction(true); };
+        commands.showLoggerExport = [this] { ShowExtraction(false); };
+        commands.endApplication = [this] { EndApplication(); };
+        main_ = std::make_unique<MERIVAL>(store_, state_, *op_, std::move(commands));
+        SetMessageParent(main_.get());
+        main_->Form_Load();
+        return;
+    }
+    SetMessageParent(main_.get());
+    main_->show();
+    main_->raise();
+    main_->activateWindow();
+}
+
+F_Mesure* App::CreateMeasureWindow() {
+    MeasureWindowContext context{store_,
+                                 state_,
+                                 *transport_,
+                                 *reader_,
+                                 results_,
+                                 *op_,
+                                 decimalSeparator_,
+                                 [this] { ShowMainWindow(); },
+                                 [this] { EndApplication(); }};
+    auto* window = new F_Mesure(std::move(context));
+    window->setWindowIcon(QIcon(QStringLiteral(":/merival/merival.png")));
+    SetMessageParent(window);
+    connect(window, &F_Mesure::unloaded, this, [this] { SetMessageParent(main_.get()); });
+    return window;
+}
+
+F_Mesure* App::measureWindow() const {
+    return main_ ? main_->MeasureWindow() : nullptr;
+}
+
+void App::ShowSerialLink() {
+    if (!serialLink_) {
+        serialLink_ = std::make_unique<ConfLS>(settings_, *transport_, state_, *op_);
+    }
+    SetMessageParent(serialLink_.get());
+    serialLink_->ShowFromMenu();
+}
+
+void App::ShowExtraction(bool resetMode) {
+    if (!extraction_) {
+        extraction_ = std::make_unique<Extraction>(*op_);
+    }
+    SetMessageParent(extraction_.get());
+    extraction_->ShowInMode(resetMode ? Extraction::Mode::Reset : Extraction::Mode::Export);
+}
+
+void App::EndApplication() {
+    if (ending_) {
+        return;
+    }
+    ending_ = true;
+    // A pass in progress leaves after its current channel; the closed port ends its wait.
+    state_.StopKey = state_.EscapeKey;
+    if (F_Mesure* mesure = measureWindow()) {
+        mesure->Halt();
+    }
+    transport_->ClosePort();
+    for (QWidget* window : std::initializer_list<QWidget*>{config_.get(), main_.get(),
+                                                           serialLink_.get(), extraction_.get()}) {
+        if (window != nullptr) {
+            window->hide();
+        }
+    }
+    exit_(0);
+}
+
+bool App::InstallFrenchTranslation(QCoreApplication& application) {
+    auto* translator = new QTranslator(&application);
+    if (!translator->load(QLocale(QLocale::French), QStringLiteral("qtbase"), QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    return QCoreApplication::installTranslator(translator);
+}
+
+QChar App::SystemDecimalSeparator() {
+    const QString point = QLocale::system().decimalPoint();
+    return point.isEmpty() ? QLatin1Char('.') : point.at(0);
+}
+
+}  // namespace merival

@@ -1,0 +1,95 @@
+#pragma once
+
+#include <QChar>
+#include <QObject>
+#include <functional>
+#include <memory>
+
+#include "config/ChannelStore.h"
+#include "instruments/Polling.h"
+#include "measure/MeasureState.h"
+#include "measure/MeasurementResults.h"
+#include "serial/SerialSettings.h"
+#include "serial/Transport.h"
+
+class QCoreApplication;
+
+namespace merival {
+
+class ConfLS;
+class ConfigW;
+class Extraction;
+class F_Mesure;
+class MERIVAL;
+class Operator;
+class QtOperator;
+class SerialPortInterface;
+
+// Replaceable parts of the program, for tests and tools. Empty members take the real ones.
+struct AppOptions {
+    Operator* op = nullptr;                     // the real message boxes
+    std::unique_ptr<SerialPortInterface> port;  // the real serial port (MSComm1)
+    std::function<void(int)> exit;              // QCoreApplication::exit
+    QChar decimalSeparator;                     // the system locale's
+};
+
+// The composition root: creates the one store, settings, shared state and serial port, and
+// the windows, each with references to what it works on.
+class App : public QObject {
+    Q_OBJECT
+public:
+    explicit App(AppOptions options = {});
+    ~App() override;
+
+    // The start-up window's load step: the configuration dialog is shown.
+    void Start();
+    // Creates the main window on first use (its load step runs then), else shows it.
+    void ShowMainWindow();
+    // Ends the program at once: no handler of any window runs any more, the port is closed.
+    void EndApplication();
+    [[nodiscard]] bool Ending() const { return ending_; }
+
+    [[nodiscard]] ChannelStore& store() { return store_; }
+    [[nodiscard]] SerialSettings& settings() { return settings_; }
+    [[nodiscard]] MeasureState& state() { return state_; }
+    [[nodiscard]] MeasurementResults& results() { return results_; }
+    [[nodiscard]] Transport& transport() { return *transport_; }
+    [[nodiscard]] SerialPortInterface& port() { return *port_; }
+    [[nodiscard]] Operator& op() { return *op_; }
+    [[nodiscard]] QChar decimalSeparator() const { return decimalSeparator_; }
+    [[nodiscard]] ConfigW* configW() const { return config_.get(); }
+    [[nodiscard]] MERIVAL* mainWindow() const { return main_.get(); }
+    [[nodiscard]] F_Mesure* measureWindow() const;
+
+    // Qt's own texts in French (Oui/Non). False when the translation is not installed.
+    static bool InstallFrenchTranslation(QCoreApplication& application);
+    // The decimal separator of the system locale.
+    [[nodiscard]] static QChar SystemDecimalSeparator();
+
+private:
+    F_Mesure* CreateMeasureWindow();
+    void ShowSerialLink();
+    void ShowExtraction(bool resetMode);
+    void SetMessageParent(QWidget* window);
+
+    ChannelStore store_;
+    SerialSettings settings_;
+    MeasureState state_;
+    MeasurementResults results_;
+    std::unique_ptr<SerialPortInterface> port_;
+    std::unique_ptr<Transport> transport_;
+    std::unique_ptr<TransportRegisterReader> reader_;
+    std::unique_ptr<QtOperator> ownOp_;
+    Operator* op_ = nullptr;
+    std::function<void(int)> exit_;
+    QChar decimalSeparator_;
+    bool ending_ = false;
+
+    // Declared last: the windows go before what they refer to.
+    std::unique_ptr<ConfigW> config_;
+    std::unique_ptr<MERIVAL> main_;
+    std::unique_ptr<ConfLS> serialLink_;
+    std::unique_ptr<Extraction> extraction_;
+};
+
+}  // namespace merival
