@@ -1,0 +1,73 @@
+# Installation rules and the Debian package (cpack -G DEB in a build directory).
+include(GNUInstallDirs)
+
+set(MERIVAL_ASSETS ${PROJECT_SOURCE_DIR}/assets)
+set(MERIVAL_PACKAGING ${PROJECT_SOURCE_DIR}/packaging)
+
+# The program and the console tools, whichever this build defines.
+foreach(program merival merival-poll merival-export merival-sim)
+  if(TARGET ${program})
+    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  endif()
+endforeach()
+
+# The measurement window reads instrum1.bmp from the working directory; the package ships a
+# copy for the operator to put there.
+if(EXISTS ${MERIVAL_ASSETS}/instrum1.bmp)
+  install(FILES ${MERIVAL_ASSETS}/instrum1.bmp DESTINATION ${CMAKE_INSTALL_DATADIR}/merival)
+endif()
+
+if(EXISTS ${MERIVAL_ASSETS}/merival.desktop)
+  install(FILES ${MERIVAL_ASSETS}/merival.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+elseif(EXISTS ${MERIVAL_PACKAGING}/merival.desktop.in)
+  configure_file(${MERIVAL_PACKAGING}/merival.desktop.in ${CMAKE_BINARY_DIR}/merival.desktop COPYONLY)
+  install(FILES ${CMAKE_BINARY_DIR}/merival.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+endif()
+
+if(EXISTS ${MERIVAL_ASSETS}/merival.png)
+  install(FILES ${MERIVAL_ASSETS}/merival.png
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/64x64/apps)
+endif()
+if(EXISTS ${MERIVAL_ASSETS}/merival.svg)
+  install(FILES ${MERIVAL_ASSETS}/merival.svg
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+endif()
+
+foreach(doc README.md docs/INSTALL.md)
+  if(EXISTS ${PROJECT_SOURCE_DIR}/${doc})
+    install(FILES ${PROJECT_SOURCE_DIR}/${doc} DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  endif()
+endforeach()
+
+# Debian package.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME merival)
+set(CPACK_PACKAGE_VERSION 2.19)
+set(CPACK_PACKAGE_VENDOR "MERIVAL")
+set(CPACK_PACKAGE_CONTACT "MERIVAL maintainers <merival@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "Water-quality instrument supervision over a Modbus RTU serial line")
+set(CPACK_PACKAGE_DESCRIPTION
+    "MERIVAL polls up to four measuring stations (resistivity, conductivity, pH, redox,\n\
+oxygen, flow, chlorine, turbidity, oxidant analysers) once per second over one serial\n\
+line with Modbus RTU, shows their values, edits the channel and serial settings, and\n\
+exports data-logger files into spreadsheet text files. French user interface.\n\
+Includes the console tools merival-poll, merival-export and merival-sim.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "MERIVAL maintainers <merival@localhost>")
+set(CPACK_DEBIAN_PACKAGE_SECTION science)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# Library dependencies are read from the binaries by dpkg-shlibdeps when it is there;
+# otherwise the Qt 6 runtime packages are named outright.
+find_program(MERIVAL_DPKG_SHLIBDEPS dpkg-shlibdeps)
+if(MERIVAL_DPKG_SHLIBDEPS)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+else()
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS
+      "libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libqt6serialport6 (>= 6.4), libstdc++6, libc6")
+endif()
+# The French texts of Qt's own buttons ("Oui", "Non") are a separate package.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
+include(CPack)
