@@ -40,8 +40,10 @@ TEST(SerialSettings, LineSettingsFromTheTables) {
         const char* string;
         int baud;
     } rows[] = {
-        {Make(1, 0, 0, 0), "9600,n,8,1", 9600}, {Make(1, 2, 1, 1), "2400,e,8,2", 2400},
-        {Make(1, 1, 2, 0), "4800,o,8,1", 4800}, {Make(1, 3, 3, 2), ",,8,", 0},
+        {Make(1, 0, 0, 0), "9600,n,8,1", 9600},
+        {Make(1, 2, 1, 1), "2400,e,8,2", 2400},
+        {Make(1, 1, 2, 0), "4800,o,8,1", 4800},
+        {Make(1, 3, 3, 2), ",,8,", 0},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.string);
