@@ -278,20 +278,38 @@ void Extraction::Command3_Click() {
     options.decimalSeparator = point.isEmpty() ? QLatin1Char(',') : point.at(0);
     options.messageTitle = AppTitle();
 
+    // Only the latest line can ever be seen, so the label takes it once per turn of the event
+    // loop rather than once per record (that alone would double the time of a long export).
     QPointer<Extraction> self(this);
-    QPointer<QLabel> label(Label2);
     exporting_ = true;
     const Status status = ExportLoggerFile(
         selectedFile_, op_,
-        [label](const QString& line) {
-            if (label) {
-                label->setText(line);
+        [self](const QString& line) {
+            if (self) {
+                self->ShowProgress(line);
             }
         },
         options);
     Q_UNUSED(status);  // the export told the operator how it ended
     if (self) {
         exporting_ = false;
+        ApplyProgress();
+    }
+}
+
+void Extraction::ShowProgress(const QString& line) {
+    progressLine_ = line;
+    if (!progressPosted_) {
+        progressPosted_ = true;
+        QMetaObject::invokeMethod(this, &Extraction::ApplyProgress, Qt::QueuedConnection);
+    }
+}
+
+void Extraction::ApplyProgress() {
+    progressPosted_ = false;
+    if (!progressLine_.isNull()) {
+        Label2->setText(progressLine_);
+        progressLine_ = QString();
     }
 }
 

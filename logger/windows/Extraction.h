@@ -51,6 +51,8 @@ private:
     [[nodiscard]] QString DriveOf(const QString& path) const;
     void SelectDrive(const QString& root);
     [[nodiscard]] bool TruncateFile(const QString& path);
+    void ShowProgress(const QString& line);
+    void ApplyProgress();
 
     Operator& op_;
     bool loaded_ = false;
@@ -58,6 +60,8 @@ private:
     QString selectedFile_;  // empty, the clicked name, or the full path once acted on
     QString currentName_;   // the file list's current file
     QString fileDirectory_;
+    QString progressLine_;  // not yet in Label2
+    bool progressPosted_ = false;
 
     QComboBox* Drive1 = nullptr;
     QTreeView* Dir1 = nullptr;
