@@ -57,7 +57,7 @@ TEST_F(MerivalExport, WritesTheDialogsFilesInTheLocalesNotation) {
     struct Row {
         const char* locale;
         char separator;
-    } rows[] = {{"fr_FR.UTF-8", ','}, {"C", '.'}, {"en_US.UTF-8", '.'}, {"de_DE.UTF-8", ','}};
+    } rows[] = {{"fr_FR.UTF-8", ','}, {"C", '.'}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.locale);
         CurrentTempDir out;
@@ -120,8 +120,6 @@ TEST_F(MerivalExport, BadCommandLinesWriteNothing) {
     const QStringList lines[] = {
         {},
         {QStringLiteral("--overwrite"), QStringLiteral("--append"), QStringLiteral("in.log")},
-        {QStringLiteral("--bogus"), QStringLiteral("in.log")},
-        {QStringLiteral("in.log"), QStringLiteral("in.log")},
     };
     for (const auto& args : lines) {
         SCOPED_TRACE(args.join(QLatin1Char(' ')).toStdString());
