@@ -129,7 +129,13 @@ void ConfigW::BuildControls() {
     outer->addWidget(titleBox, 0, Qt::AlignHCenter);
     outer->addSpacing(12);
 
-    Cadre1 = new QFrame(this);
+    // The rows and the buttons keep their natural width, centred in the maximised dialog.
+    auto* body = new QWidget(this);
+    body->setObjectName(QStringLiteral("Corps"));
+    auto* bodyLayout = new QVBoxLayout(body);
+    bodyLayout->setContentsMargins(0, 0, 0, 0);
+    bodyLayout->setSpacing(16);
+    Cadre1 = new QFrame(body);
     Cadre1->setObjectName(QStringLiteral("Cadre1"));
     Cadre1->setFrameShape(QFrame::Box);
     auto* grid = new QGridLayout(Cadre1);
@@ -235,7 +241,7 @@ void ConfigW::BuildControls() {
         auto* tag = new QLineEdit(Cadre1);
         tag->setObjectName(QStringLiteral("Texte2_%1").arg(k));
         tag->setValidator(NoQuoteValidator(tag));
-        tag->setMinimumWidth(tag->fontMetrics().horizontalAdvance(QLatin1Char('M')) * 14);
+        tag->setMinimumWidth(tag->fontMetrics().horizontalAdvance(QLatin1Char('M')) * 18);
         connect(tag, &QLineEdit::textEdited, this,
                 [this, k](const QString& text) { store_.setTag(k, text); });
         KeepPlaceWhenHidden(tag);
@@ -243,20 +249,21 @@ void ConfigW::BuildControls() {
         grid->addWidget(tag, row, 4);
     }
     grid->setColumnStretch(4, 1);
-    outer->addWidget(Cadre1);
-    outer->addStretch(1);
+    bodyLayout->addWidget(Cadre1);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    Commande1 = new QPushButton(QStringLiteral("OK"), this);
+    Commande1 = new QPushButton(QStringLiteral("OK"), body);
     Commande1->setObjectName(QStringLiteral("Commande1"));
-    Commande2 = new QPushButton(QStringLiteral("ABANDON"), this);
+    Commande2 = new QPushButton(QStringLiteral("ABANDON"), body);
     Commande2->setObjectName(QStringLiteral("Commande2"));
     for (QPushButton* b : {Commande1, Commande2}) {
         b->setMinimumWidth(b->fontMetrics().horizontalAdvance(QStringLiteral("ABANDON")) + 48);
         buttons->addWidget(b);
     }
-    outer->addLayout(buttons);
+    bodyLayout->addLayout(buttons);
+    outer->addWidget(body, 0, Qt::AlignHCenter);
+    outer->addStretch(1);
     connect(Commande1, &QPushButton::clicked, this, &ConfigW::Commande1_Click);
     connect(Commande2, &QPushButton::clicked, this, &ConfigW::Commande2_Click);
 }

@@ -37,7 +37,17 @@ constexpr int kDecorationSideInset = 60;
 constexpr std::array<int, kChannelCount> kValueWidth{3290, 3290, 3290, 3285};
 
 QFont SansFont(double points, bool bold) {
-    // The design font; Qt picks the platform's sans serif where it is missing.
+    // The design font. Where it is missing, fonts of similar width come before the platform's
+    // default sans serif, which is often too wide for the value labels' fixed width.
+    static const bool substituted = [] {
+        QFont::insertSubstitutions(
+            QStringLiteral("MS Sans Serif"),
+            {QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Arial"),
+             QStringLiteral("Liberation Sans"), QStringLiteral("Nimbus Sans"),
+             QStringLiteral("Helvetica"), QStringLiteral("FreeSans")});
+        return true;
+    }();
+    Q_UNUSED(substituted);
     QFont font(QStringLiteral("MS Sans Serif"));
     font.setStyleHint(QFont::SansSerif);
     font.setPointSizeF(points);
@@ -84,13 +94,17 @@ void F_Mesure::BuildControls() {
     const QFont valueFont = SansFont(13.5, true);
     const QFont tagFont = SansFont(12, false);
 
-    Cadre1 = new QFrame(this);
+    Feuille = new QWidget(this);
+    Feuille->setObjectName(QStringLiteral("Feuille"));
+    QWidget* const sheet = Feuille;
+
+    Cadre1 = new QFrame(sheet);
     Cadre1->setObjectName(QStringLiteral("Cadre1"));
     Cadre1->setFrameShape(QFrame::Panel);
     Cadre1->setFrameShadow(QFrame::Sunken);
     Cadre1->setFont(valueFont);
 
-    Dessin2 = new QLabel(this);
+    Dessin2 = new QLabel(sheet);
     Dessin2->setObjectName(QStringLiteral("Dessin2"));
     Dessin2->setPixmap(QPixmap(QStringLiteral(":/merival/backdrop.png")));
     Dessin2->setScaledContents(true);
@@ -98,7 +112,7 @@ void F_Mesure::BuildControls() {
     // A shadowed title: the grey copy lies under the dark one, a little right and lower.
     const QString title = QStringLiteral("Suivi des mesures");
     for (int i = 1; i >= 0; --i) {
-        auto* label = new QLabel(title, this);
+        auto* label = new QLabel(title, sheet);
         label->setObjectName(QStringLiteral("Etiquette2_%1").arg(i));
         label->setFont(SansFont(18, true));
         label->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
@@ -112,19 +126,19 @@ void F_Mesure::BuildControls() {
     for (int n = 0; n < kChannelCount; ++n) {
         const auto k = static_cast<size_t>(n);
 
-        auto* picture = new QLabel(this);
+        auto* picture = new QLabel(sheet);
         picture->setObjectName(QStringLiteral("Dessin1_%1").arg(n));
         picture->setPixmap(probe);
         picture->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         Dessin1[k] = picture;
 
-        auto* tag = new QLabel(this);
+        auto* tag = new QLabel(sheet);
         tag->setObjectName(QStringLiteral("Etiquette1_%1").arg(n));
         tag->setFont(tagFont);
         tag->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         Etiquette1[k] = tag;
 
-        auto* value = new QLabel(this);
+        auto* value = new QLabel(sheet);
         value->setObjectName(QStringLiteral("Etiquette3_%1").arg(n));
         value->setFont(valueFont);
         value->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -136,7 +150,7 @@ void F_Mesure::BuildControls() {
         Etiquette3[k] = value;
     }
 
-    Commande1 = new QPushButton(QStringLiteral("ABANDON"), this);
+    Commande1 = new QPushButton(QStringLiteral("ABANDON"), sheet);
     Commande1->setObjectName(QStringLiteral("Commande1"));
     connect(Commande1, &QPushButton::clicked, this, &F_Mesure::Commande1_Click);
 
@@ -155,9 +169,17 @@ void F_Mesure::BuildControls() {
                                                         Y(kTitleTop + i * kShadowDy),
                                                         X(kFrameWidth), Y(kTitleHeight));
     }
-    Cadre1->lower();
-    Dessin2->stackUnder(Dessin1[0]);
-    Cadre1->stackUnder(Dessin2);
+    const int bottom = design_.frameTop + kFrameMargin + kButtonGap;
+    Cadre1->setGeometry(X(kFrameLeft), Y(design_.frameTop), X(kFrameWidth), Y(kFrameMargin));
+    Commande1->setGeometry(X(kFrameLeft + (kFrameWidth - kButtonWidth) / 2), Y(bottom),
+                           X(kButtonWidth), Y(kButtonHeight));
+    Feuille->resize(X(kFrameLeft * 2 + kFrameWidth), Y(bottom + kButtonHeight + kButtonGap));
+}
+
+void F_Mesure::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    // The rows keep their design geometry; a maximised window shows them centred.
+    Feuille->move(qMax(0, (width() - Feuille->width()) / 2), 0);
 }
 
 void F_Mesure::PlaceRows(const PaneLayout& layout) {
@@ -191,7 +213,9 @@ void F_Mesure::PlaceRows(const PaneLayout& layout) {
     const int buttonTop = design_.frameTop + layout.frameHeight + kButtonGap;
     Commande1->setGeometry(X(kFrameLeft + (kFrameWidth - kButtonWidth) / 2), Y(buttonTop),
                            X(kButtonWidth), Y(kButtonHeight));
-    setMinimumSize(X(kFrameLeft * 2 + kFrameWidth), Y(buttonTop + kButtonHeight + kButtonGap));
+    Feuille->resize(X(kFrameLeft * 2 + kFrameWidth), Y(buttonTop + kButtonHeight + kButtonGap));
+    setMinimumSize(Feuille->size());
+    Feuille->move(qMax(0, (width() - Feuille->width()) / 2), 0);
 }
 
 void F_Mesure::Form_Load() {

@@ -63,6 +63,7 @@ public:
     std::array<QLabel*, kChannelCount> Etiquette3{};
     std::array<QLabel*, kChannelCount> Dessin1{};
     std::array<QLabel*, 2> Etiquette2{};
+    QWidget* Feuille = nullptr;  // holds every control, centred in the window
     QFrame* Cadre1 = nullptr;
     QLabel* Dessin2 = nullptr;
     QPushButton* Commande1 = nullptr;
@@ -84,6 +85,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     // The close box: Form_QueryUnload, then Form_Unload.
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void BuildControls();

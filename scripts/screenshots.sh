@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Pictures of the configuration dialog, the main window and the measurement window with live
+# values, taken under a virtual X display with the demonstration's stations, into
+# docs/screenshots/.
+#
+#   scripts/screenshots.sh [BUILD_DIR]        (default: build/)
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="$(cd "${1:-$root/build}" && pwd)"
+out="$root/docs/screenshots"
+shots="$build/shell/merival-screenshots"
+sim="$build/sim/merival-sim"
+for tool in "$shots" "$sim"; do
+    if [ ! -x "$tool" ]; then
+        echo "screenshots: $tool is missing; build it first" >&2
+        exit 1
+    fi
+done
+command -v xvfb-run > /dev/null || { echo "screenshots: xvfb-run is missing (package xvfb)" >&2; exit 1; }
+
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$out"
+
+# The demonstration's folder, simulator and files, without starting the program.
+demo="$work/demo"
+mkdir -p "$demo"
+cd "$demo"
+printf '%b' \
+    '1,5\r\n"1","D\xe9bit entr\xe9e"\r\n' \
+    '1,2\r\n"2","pH bassin"\r\n' \
+    '1,0\r\n"3","Eau ultrapure"\r\n' \
+    '1,1\r\n"4","Conductivit\xe9 rejet"\r\n' \
+    '#TRUE#,#TRUE#,#FALSE#,#TRUE#\r\n' \
+    '#FALSE#,#FALSE#,#TRUE#,#FALSE#\r\n' > config.txt
+printf ' 1             0 \r\n 0 \r\n 0 \r\n' > PortCom.dat
+cp "$root/assets/instrum1.bmp" instrum1.bmp
+
+"$sim" --pace --seed 2024 1:flow 2:ph 3:resistivity 4:conductivity > sim.log 2> sim.err &
+sim_pid=$!
+trap 'kill -TERM "$sim_pid" 2> /dev/null || true; wait "$sim_pid" 2> /dev/null || true; rm -rf "$work"' EXIT
+for _ in $(seq 100); do
+    [ -L COM1 ] && break
+    sleep 0.1
+done
+[ -L COM1 ] || { echo "screenshots: the simulator made no COM1 link" >&2; cat sim.err >&2; exit 1; }
+
+# French number formatting, as on the operator's machine, when the locale exists.
+if locale -a 2> /dev/null | grep -qi '^fr_FR\.utf8$'; then
+    export LC_ALL=fr_FR.UTF-8
+fi
+QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x800x24" "$shots" "$out"
+echo "screenshots: written to $out"
+ls -l "$out"

@@ -1,0 +1,94 @@
+// merival-screenshots: runs the desktop program in the current directory and drives it as an
+// operator would (OK in the start-up dialog, then Mesure), saving a picture of each window
+// into the folder given as argument. Used by scripts/screenshots.sh under a virtual display.
+//
+//   merival-screenshots OUTPUT_DIR
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QIcon>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+#include <cstdio>
+
+#include "config/windows/ConfigW.h"
+#include "measure/windows/F_Mesure.h"
+#include "shell/App.h"
+#include "shell/MERIVAL.h"
+
+namespace {
+
+bool Save(QWidget* window, const QDir& out, const QString& name) {
+    const QString path = out.filePath(name);
+    const bool saved = window->grab().save(path, "PNG");
+    std::fprintf(stderr, "%s %s\n", saved ? "saved" : "FAILED", qPrintable(path));
+    return saved;
+}
+
+// Without a window manager nothing maximises; give the window the screen as one would.
+void Fill(QWidget* window) {
+    if (QScreen* screen = window->screen()) {
+        window->setGeometry(screen->availableGeometry());
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: merival-screenshots OUTPUT_DIR\n");
+        return 2;
+    }
+    const QDir out(QString::fromLocal8Bit(argv[1]));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/merival/merival.png")));
+    merival::App::InstallFrenchTranslation(application);
+
+    merival::App app;
+    int failures = 0;
+    // Nothing should block; a message box that nobody answers ends the run here.
+    QTimer::singleShot(90000, &application, [] {
+        std::fprintf(stderr, "FAILED: the program did not get through the screenshots\n");
+        QCoreApplication::exit(1);
+    });
+
+    app.Start();
+    Fill(app.configW());
+    QTimer::singleShot(1500, &application, [&] {
+        failures += !Save(app.configW(), out, QStringLiteral("configuration.png"));
+        app.configW()->Commande1->click();
+        Fill(app.mainWindow());
+        QTimer::singleShot(1500, &application, [&] {
+            failures += !Save(app.mainWindow(), out, QStringLiteral("main-window.png"));
+            app.mainWindow()->Mesure->trigger();
+            merival::F_Mesure* window = app.measureWindow();
+            if (window == nullptr) {
+                std::fprintf(stderr, "FAILED: no measurement window\n");
+                QCoreApplication::exit(1);
+                return;
+            }
+            Fill(window);
+            // Three passes, so every row shows a live value.
+            QTimer::singleShot(3500, &application, [&] {
+                merival::F_Mesure* w = app.measureWindow();
+                if (w == nullptr) {
+                    QCoreApplication::exit(1);
+                    return;
+                }
+                for (QLabel* value : w->Etiquette3) {
+                    if (value->isVisible()) {
+                        std::fprintf(stderr, "value: %s\n",
+                                     qPrintable(value->text().replace('\n', " | ")));
+                    }
+                }
+                failures += !Save(w, out, QStringLiteral("measurement.png"));
+                app.mainWindow()->Quitter->trigger();
+            });
+        });
+    });
+    const int code = QApplication::exec();
+    return code != 0 ? code : (failures > 0 ? 1 : 0);
+}
