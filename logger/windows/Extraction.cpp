@@ -36,6 +36,7 @@ QString Native(const QString& path) {
 
 // The volumes the operator can pick. On Linux only mounted file systems backed by a device
 // (and the root), not the kernel's pseudo file systems or bind-mounted single files.
+// On Windows every drive letter, ready or not, as the operator expects to see them.
 QList<QStorageInfo> Drives() {
     QList<QStorageInfo> drives;
 #ifdef Q_OS_WIN
@@ -47,7 +48,9 @@ QList<QStorageInfo> Drives() {
         if (!volume.isValid() || !volume.isReady() || !QFileInfo(volume.rootPath()).isDir()) {
             continue;
         }
-        if (volume.isRoot() || volume.device().startsWith("/dev/")) {
+        // Loop-mounted images (application snapshots) are not drives either.
+        if (volume.isRoot() ||
+            (volume.device().startsWith("/dev/") && volume.fileSystemType() != "squashfs")) {
             drives << volume;
         }
     }
@@ -226,14 +229,15 @@ void Extraction::RefreshFileList() {
     model->setRootPath(fileDirectory_);
     File1->setModel(model);
     File1->setRootIndex(model->index(fileDirectory_));
+    connect(model, &QFileSystemModel::directoryLoaded, this, [this, model] {
+        if (model == fileModel_ && !currentName_.isEmpty()) {
+            File1->setCurrentIndex(model->index(FullPath()));
+        }
+    });
     if (fileModel_ != nullptr) {
         fileModel_->deleteLater();
     }
     fileModel_ = model;
-}
-
-QString Extraction::FileListDirectory() const {
-    return fileDirectory_;
 }
 
 QString Extraction::FullPath() const {
@@ -331,6 +335,9 @@ void Extraction::ResetLoggerFile() {
         op_.beep();
         selectedFile_ = QDir(fileDirectory_).filePath(kDefaultLoggerName);
         if (TruncateFile(selectedFile_)) {
+            // The new file becomes the list's current file, so that the selected file names
+            // a file and not the bare directory.
+            currentName_ = kDefaultLoggerName;
             RefreshFileList();
         }
     }

@@ -45,7 +45,6 @@ private:
     void FillDrives();
     void SetDirectory(const QString& path);
     void RefreshFileList();
-    [[nodiscard]] QString FileListDirectory() const;
     [[nodiscard]] QString FullPath() const;
     [[nodiscard]] bool FileListHoldsFiles() const;
     [[nodiscard]] QString DriveOf(const QString& path) const;

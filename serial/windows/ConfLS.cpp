@@ -215,8 +215,7 @@ void ConfLS::Command2_Click() {
                                    : QStringLiteral("le port COM%1 est déjà ouvert").arg(held);
         op_.beep();
         Report(QStringLiteral("Impossible d'ouvrir le port COM%1 : %2.")
-                   .arg(settings_.Port)
-                   .arg(reason),
+                   .arg(QString::number(settings_.Port), reason),
                OperatorIcon::Error);
         return;
     }
@@ -234,7 +233,8 @@ void ConfLS::Command3_Click() {
 }
 
 void ConfLS::Form_Unload() {
-    // During a poll the record is in use by the exchange; leave it as it is.
+    // A running measurement may reopen its port with the record at any moment: mid-poll the
+    // record is left as the operator set it.
     if (!state_.PollInProgress) {
         ReloadSettings();
         RestoreSettingsView();

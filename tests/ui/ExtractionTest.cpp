@@ -226,6 +226,13 @@ TEST(Extraction, EmptyDirectoryOffersToCreateTheDefaultFile) {
         if (yes) {
             EXPECT_EQ(created.size(), 0);
             EXPECT_TRUE(d.waitListed({"Tessamon.log"}));
+            // The new file is the one acted on next, not its directory.
+            ASSERT_TRUE(dir.write("Tessamon.log", "records"));
+            d.op.answers = {true};
+            d.command(1)->click();
+            ASSERT_EQ(d.op.shown.size(), 2u);
+            EXPECT_EQ(d.op.shown[1].text, QStringLiteral("Confirmer la RAZ"));
+            EXPECT_EQ(QFileInfo(dir.filePath("Tessamon.log")).size(), 0);
         }
     }
 }
