@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang (ASan + UBSan) and runs each for a while.
+#   scripts/fuzz.sh [SECONDS_PER_TARGET] [TARGET...]    default 30 seconds, every target
+# Each target starts from a copy of its seed corpus (fuzz/corpus/<target>) in build-fuzz/,
+# so the seeds in the repository stay small. A crash, a sanitizer report, a broken property,
+# a time-out or a memory blow-up stops the script with a non-zero status; the input is kept
+# in build-fuzz/findings/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds="${1:-30}"
+shift || true
+
+"$(dirname "$0")/deps.sh"
+
+dir="$PWD/build-fuzz"
+cmake -S . -B "$dir" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DMERIVAL_FUZZ=ON \
+    -DMERIVAL_TESTS=OFF -DCMAKE_BUILD_TYPE= -DCMAKE_CXX_FLAGS=-O1 >/dev/null
+cmake --build "$dir" -j "$(nproc)" --target fuzz_all
+
+if [ $# -gt 0 ]; then
+    targets=("$@")
+else
+    targets=()
+    for src in fuzz/*.cpp; do
+        targets+=("$(basename "$src" .cpp)")
+    done
+fi
+
+export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+mkdir -p "$dir/findings"
+status=0
+for target in "${targets[@]}"; do
+    corpus="$dir/corpus/$target"
+    mkdir -p "$corpus"
+    cp -n fuzz/corpus/"$target"/* "$corpus"/ 2>/dev/null || true
+    log="$dir/findings/$target.log"
+    echo "== fuzz_$target: ${seconds} s"
+    if "$dir/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+        -max_len=4096 -print_final_stats=1 -artifact_prefix="$dir/findings/$target-" \
+        "$corpus" >"$log" 2>&1; then
+        grep -E '^(Done|stat::number_of_executed_units)' "$log" || true
+    else
+        status=1
+        echo "fuzz_$target: FINDING (log $log)"
+        grep -E 'property broken|ERROR|SUMMARY|Test unit written' "$log" || tail -20 "$log"
+    fi
+done
+exit "$status"
