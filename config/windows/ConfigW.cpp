@@ -1,5 +1,6 @@
 #include "config/windows/ConfigW.h"
 
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QEvent>
 #include <QFocusEvent>
@@ -427,6 +428,13 @@ void ConfigW::Commande1_Click() {
     hide();
     if (showMainWindow_) {
         showMainWindow_();
+    }
+}
+
+void ConfigW::closeEvent(QCloseEvent* event) {
+    event->ignore();
+    if (isVisible()) {
+        Commande2_Click();
     }
 }
 

@@ -74,6 +74,9 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // The close box discards the edits like ABANDON: the dialog is only ever hidden, and the
+    // program never goes on without a window.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void BuildControls();

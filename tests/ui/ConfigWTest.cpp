@@ -436,5 +436,15 @@ TEST_F(ConfigWTest, AbandonRestoresEveryRowFromTheFile) {
     EXPECT_EQ(titlesAtHandOver[1], "Débit1\r\nVolume Journalier\r\nVolume Cumulé");
 }
 
+TEST_F(ConfigWTest, CloseBoxActsAsAbandon) {
+    Load();
+    store.setTag(0, "édité");
+    EXPECT_FALSE(window->close());
+    EXPECT_EQ(store.Record(0).Tag, "Bassin");
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(mainShown, 1);
+    EXPECT_NE(window.get(), nullptr);
+}
+
 }  // namespace
 }  // namespace merival

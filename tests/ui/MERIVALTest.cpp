@@ -243,5 +243,11 @@ TEST_F(MERIVALTest, ClosingTheMainWindowEndsTheProgram) {
     EXPECT_EQ(op.beeps, 0);
 }
 
+TEST(FrenchTexts, QtsOwnButtonsReadOuiAndNon) {
+    ASSERT_TRUE(App::InstallFrenchTranslation(*QCoreApplication::instance()));
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "&Yes"), "&Oui");
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "&No"), "&Non");
+}
+
 }  // namespace
 }  // namespace merival
