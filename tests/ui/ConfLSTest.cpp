@@ -91,13 +91,18 @@ struct Bench {
         }
         return enabled;
     }
-    int checked(const char* control, int count) const {
-        for (int i = 0; i < count; ++i) {
-            if (option(control, i)->isChecked()) {
-                return i;
+    // The record the selected buttons stand for (-1 where none is selected).
+    SerialSettings selection() const {
+        const auto checked = [this](const char* control, int count) {
+            for (int i = 0; i < count; ++i) {
+                if (option(control, i)->isChecked()) {
+                    return qint16(i);
+                }
             }
-        }
-        return -1;
+            return qint16(-1);
+        };
+        return {qint16(checked("Option1", 4) + 1), checked("Option2", 3), checked("Option3", 3),
+                checked("Option4", 2)};
     }
     QByteArray stored() const { return dir.read(QStringLiteral("PortCom.dat")); }
 
@@ -115,31 +120,6 @@ struct Bench {
 constexpr std::array<bool, 4> kCom1And2{true, true, false, false};
 
 }  // namespace
-
-TEST(ConfLS, ControlsCarryTheirCaptions) {
-    Bench b({1, 0, 0, 0});
-    EXPECT_EQ(b.dialog.windowTitle(), QStringLiteral("Configuration (Liaison série)"));
-    const struct {
-        const char* control;
-        QStringList captions;
-    } rows[] = {
-        {"Option1", {"Com1", "Com2", "Com3", "Com4"}},
-        {"Option2", {"9600", "4800", "2400"}},
-        {"Option3", {"SANS", "PAIRE", "IMPAIRE"}},
-        {"Option4", {"1", "2"}},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.control);
-        for (int i = 0; i < row.captions.size(); ++i) {
-            ASSERT_NE(b.option(row.control, i), nullptr);
-            EXPECT_EQ(b.option(row.control, i)->text(), row.captions[i]);
-            EXPECT_FALSE(b.option(row.control, i)->isChecked());
-        }
-    }
-    EXPECT_EQ(b.command(1)->text(), QStringLiteral("Valider"));
-    EXPECT_EQ(b.command(2)->text(), QStringLiteral("Dde Lecture"));
-    EXPECT_EQ(b.command(3)->text(), QStringLiteral("Abandon"));
-}
 
 TEST(ConfLS, LoadProbesPortsAndSelectsTheStoredRecord) {
     const struct {
@@ -159,13 +139,9 @@ TEST(ConfLS, LoadProbesPortsAndSelectsTheStoredRecord) {
         EXPECT_TRUE(b.op.shown.empty()) << b.op.texts().join('|').toStdString();
         EXPECT_EQ(b.portsEnabled(), kCom1And2);
         EXPECT_EQ(b.settings, row.shown);
-        EXPECT_EQ(b.checked("Option1", 4), row.shown.Port - 1);
-        EXPECT_EQ(b.checked("Option2", 3), row.shown.SpeedIndex);
-        EXPECT_EQ(b.checked("Option3", 3), row.shown.ParityIndex);
-        EXPECT_EQ(b.checked("Option4", 2), row.shown.StopBitsIndex);
+        EXPECT_EQ(b.selection(), row.shown);
         // The replacement is not saved until "Valider".
         EXPECT_EQ(b.stored(), WriteSerialSettingsText(row.stored));
-        EXPECT_FALSE(b.transport.IsOpen());
     }
 }
 
@@ -179,82 +155,67 @@ TEST(ConfLS, ProbingSkipsThePortHeldByTheTransport) {
     EXPECT_EQ(b.portsEnabled(), kCom1And2);
     EXPECT_EQ(b.settings.Port, 2);
     EXPECT_TRUE(b.transport.IsOpen());
-    EXPECT_EQ(b.port.portNumber(), 2);
 }
 
-TEST(ConfLS, MissingFileIsReportedAndTheDialogStillWorks) {
-    Bench b({1, 0, 0, 0});
-    QFile::remove(b.dir.filePath("PortCom.dat"));
-    b.dialog.ShowFromMenu();
-    ASSERT_EQ(b.op.shown.size(), 1u);
-    EXPECT_TRUE(b.op.shown[0].text.contains("PortCom.dat"));
-    EXPECT_EQ(b.op.shown[0].icon, OperatorIcon::Exclamation);
-    EXPECT_TRUE(b.dialog.isVisible());
-    EXPECT_EQ(b.checked("Option1", 4), b.settings.Port - 1);
-    EXPECT_EQ(b.checked("Option2", 3), b.settings.SpeedIndex);
-    b.option("Option2", 1)->click();
-    b.command(1)->click();
-    EXPECT_FALSE(b.dialog.isVisible());
-    SerialSettings reread;
-    ASSERT_TRUE(LoadSerialSettings(reread).ok());
-    EXPECT_EQ(reread, b.settings);
-    EXPECT_EQ(reread.SpeedIndex, 1);
+TEST(ConfLS, FileProblemsAreReportedAndTheDialogGoesOn) {
+    {
+        SCOPED_TRACE("missing PortCom.dat");
+        Bench b({1, 0, 0, 0});
+        QFile::remove(b.dir.filePath("PortCom.dat"));
+        b.dialog.ShowFromMenu();
+        ASSERT_EQ(b.op.shown.size(), 1u);
+        EXPECT_TRUE(b.op.shown[0].text.contains("PortCom.dat"));
+        EXPECT_EQ(b.op.shown[0].icon, OperatorIcon::Exclamation);
+        EXPECT_TRUE(b.dialog.isVisible());
+        EXPECT_EQ(b.selection(), b.settings);
+    }
+    {
+        SCOPED_TRACE("save refused");
+        Bench b({1, 0, 0, 0});
+        b.dialog.ShowFromMenu();
+        QFile::remove(b.dir.filePath("PortCom.dat"));
+        ASSERT_TRUE(QDir(b.dir.path()).mkdir("PortCom.dat"));
+        b.command(1)->click();
+        EXPECT_TRUE(b.dialog.isVisible());
+        ASSERT_EQ(b.op.shown.size(), 1u);
+        EXPECT_TRUE(b.op.shown[0].text.contains("PortCom.dat"));
+        EXPECT_EQ(b.op.shown[0].icon, OperatorIcon::Error);
+        EXPECT_EQ(b.op.beeps, 1);
+    }
 }
 
-TEST(ConfLS, OptionClicksEditTheSharedRecord) {
-    Bench b({1, 0, 0, 0});
-    b.dialog.ShowFromMenu();
-    b.option("Option1", 1)->click();
-    b.option("Option2", 2)->click();
-    b.option("Option3", 2)->click();
-    b.option("Option4", 1)->click();
-    EXPECT_EQ(b.settings, (SerialSettings{2, 2, 2, 1}));
-    EXPECT_EQ(SettingsString(b.settings), QStringLiteral("2400,o,8,2"));
-}
-
-TEST(ConfLS, ValiderSavesAbandonReverts) {
+TEST(ConfLS, ValiderSavesAbandonAndCloseBoxRevert) {
     const SerialSettings stored{2, 0, 1, 0};
-    for (const bool valider : {true, false}) {
-        SCOPED_TRACE(valider ? "Valider" : "Abandon");
+    const SerialSettings edited{1, 2, 1, 0};
+    const struct {
+        const char* name;
+        int command;  // 0: the close box
+        bool polling;
+        SerialSettings after;
+    } rows[] = {
+        {"Valider", 1, false, edited},
+        {"Abandon", 3, false, stored},
+        {"close box", 0, false, stored},
+        {"close box during a poll", 0, true, edited},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
         Bench b(stored);
         b.dialog.ShowFromMenu();
         b.option("Option2", 2)->click();
         b.option("Option1", 0)->click();
-        b.command(valider ? 1 : 3)->click();
+        b.state.PollInProgress = row.polling;
+        if (row.command == 0) {
+            b.dialog.close();
+        } else {
+            b.command(row.command)->click();
+        }
         EXPECT_FALSE(b.dialog.isVisible());
-        const SerialSettings expected = valider ? SerialSettings{1, 2, 1, 0} : stored;
-        EXPECT_EQ(b.settings, expected);
-        EXPECT_EQ(b.stored(), WriteSerialSettingsText(expected));
-        EXPECT_EQ(b.checked("Option2", 3), expected.SpeedIndex);
-        EXPECT_EQ(b.checked("Option1", 4), expected.Port - 1);
+        EXPECT_EQ(b.settings, row.after);
+        EXPECT_EQ(b.selection(), row.after);
+        EXPECT_EQ(b.stored(), WriteSerialSettingsText(row.command == 1 ? edited : stored));
         EXPECT_TRUE(b.op.shown.empty());
     }
-}
-
-TEST(ConfLS, ValiderLeavesTheOpenPortAsItIs) {
-    Bench b({1, 0, 0, 0});
-    b.settings = {1, 0, 0, 0};
-    ASSERT_TRUE(b.transport.OpenPort().ok());
-    ASSERT_EQ(b.com1.speed(), speed_t(B9600));
-    b.dialog.ShowFromMenu();
-    b.option("Option2", 1)->click();
-    b.command(1)->click();
-    EXPECT_TRUE(b.transport.IsOpen());
-    EXPECT_EQ(b.com1.speed(), speed_t(B9600));
-    EXPECT_EQ(b.stored(), WriteSerialSettingsText({1, 1, 0, 0}));
-}
-
-TEST(ConfLS, FailedSaveIsReportedAndTheDialogStays) {
-    Bench b({1, 0, 0, 0});
-    b.dialog.ShowFromMenu();
-    QFile::remove(b.dir.filePath("PortCom.dat"));
-    ASSERT_TRUE(QDir(b.dir.path()).mkdir("PortCom.dat"));
-    b.command(1)->click();
-    EXPECT_TRUE(b.dialog.isVisible());
-    ASSERT_EQ(b.op.shown.size(), 1u);
-    EXPECT_TRUE(b.op.shown[0].text.contains("PortCom.dat"));
-    EXPECT_EQ(b.op.shown[0].icon, OperatorIcon::Error);
-    EXPECT_EQ(b.op.beeps, 1);
 }
 
 TEST(ConfLS, HiddenDialogReshowsAsLeftClosedDialogLoadsAnew) {
@@ -268,58 +229,27 @@ TEST(ConfLS, HiddenDialogReshowsAsLeftClosedDialogLoadsAnew) {
     ASSERT_TRUE(b.dir.write("PortCom.dat", WriteSerialSettingsText({3, 2, 0, 0})));
     b.dialog.ShowFromMenu();
     EXPECT_TRUE(b.dialog.isVisible());
-    EXPECT_EQ(b.portsEnabled(), kCom1And2);               // no probing
-    EXPECT_EQ(b.settings, (SerialSettings{1, 1, 0, 0}));  // no reload
-    EXPECT_EQ(b.checked("Option2", 3), 1);
+    EXPECT_EQ(b.portsEnabled(), kCom1And2);                  // no probing
+    EXPECT_EQ(b.selection(), (SerialSettings{1, 1, 0, 0}));  // no reload
 
     b.dialog.close();
-    EXPECT_FALSE(b.dialog.isVisible());
     b.dialog.ShowFromMenu();
     EXPECT_EQ(b.portsEnabled(), (std::array<bool, 4>{true, true, true, false}));
     EXPECT_EQ(b.settings, (SerialSettings{3, 2, 0, 0}));
-    EXPECT_EQ(b.checked("Option1", 4), 2);
+    EXPECT_EQ(b.selection(), b.settings);
 }
 
-TEST(ConfLS, CloseBoxRevertsOnlyOutsideAPoll) {
-    const SerialSettings stored{1, 0, 0, 0};
-    for (const bool polling : {false, true}) {
-        SCOPED_TRACE(polling ? "during a poll" : "outside a poll");
-        Bench b(stored);
-        b.dialog.ShowFromMenu();
-        b.option("Option2", 2)->click();
-        b.state.PollInProgress = polling;
-        b.dialog.close();
-        EXPECT_FALSE(b.dialog.isVisible());
-        EXPECT_EQ(b.settings.SpeedIndex, polling ? 2 : 0);
-        EXPECT_EQ(b.stored(), WriteSerialSettingsText(stored));
-    }
-}
-
-TEST(ConfLS, DdeLectureOpensWithTheSelectedValues) {
-    Bench b({1, 0, 0, 0});
-    b.dialog.ShowFromMenu();
-    b.option("Option1", 1)->click();
-    b.option("Option2", 1)->click();
-    b.command(2)->click();
-    EXPECT_TRUE(b.op.shown.empty()) << b.op.texts().join('|').toStdString();
-    ASSERT_TRUE(b.transport.IsOpen());
-    EXPECT_EQ(b.port.portNumber(), 2);
-    EXPECT_EQ(b.com2.speed(), speed_t(B4800));
-    EXPECT_TRUE(b.dialog.isVisible());
-    // Nothing saved.
-    EXPECT_EQ(b.stored(), WriteSerialSettingsText({1, 0, 0, 0}));
-}
-
-TEST(ConfLS, DdeLectureFailuresAreReportedWithThePort) {
+TEST(ConfLS, DdeLectureOpensTheSelectedLineOrSaysWhyNot) {
     const struct {
         const char* name;
         int heldPort;     // 0: nothing open before the click
-        bool removeCom1;  // the device vanishes after the probing
-        QString expectedText;
+        bool removeCom2;  // the device vanishes after the probing
+        QString reason;   // empty: the port opens
     } rows[] = {
-        {"device gone", 0, true, "COM1"},
-        {"same port already open", 1, false, "port déjà ouvert"},
-        {"other port already open", 2, false, "le port COM2 est déjà ouvert"},
+        {"opens", 0, false, ""},
+        {"device gone", 0, true, "COM2"},
+        {"same port already open", 2, false, "port déjà ouvert"},
+        {"other port already open", 1, false, "le port COM1 est déjà ouvert"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -328,24 +258,33 @@ TEST(ConfLS, DdeLectureFailuresAreReportedWithThePort) {
         if (row.heldPort != 0) {
             b.settings.Port = qint16(row.heldPort);
             ASSERT_TRUE(b.transport.OpenPort().ok());
-            b.option("Option1", 0)->click();
-            b.settings.Port = 1;
         }
-        if (row.removeCom1) {
-            QFile::remove("COM1");
-            LinkAbsentPort(1);
+        if (row.removeCom2) {
+            QFile::remove("COM2");
+            LinkAbsentPort(2);
         }
+        b.option("Option1", 1)->click();
+        b.option("Option2", 1)->click();
         b.command(2)->click();
+        EXPECT_TRUE(b.dialog.isVisible());
+        EXPECT_EQ(b.stored(), WriteSerialSettingsText({1, 0, 0, 0}));  // nothing saved
+        if (row.reason.isEmpty()) {
+            EXPECT_TRUE(b.op.shown.empty()) << b.op.texts().join('|').toStdString();
+            ASSERT_TRUE(b.transport.IsOpen());
+            EXPECT_EQ(b.port.portNumber(), 2);
+            EXPECT_EQ(b.com2.speed(), speed_t(B4800));
+            continue;
+        }
         ASSERT_EQ(b.op.shown.size(), 1u);
-        EXPECT_TRUE(b.op.shown[0].text.contains("COM1")) << b.op.shown[0].text.toStdString();
-        EXPECT_TRUE(b.op.shown[0].text.contains(row.expectedText))
-            << b.op.shown[0].text.toStdString();
+        const QString text = b.op.shown[0].text;
+        EXPECT_TRUE(text.contains("COM2") && text.contains(row.reason)) << text.toStdString();
         EXPECT_EQ(b.op.shown[0].icon, OperatorIcon::Error);
         EXPECT_EQ(b.op.beeps, 1);
-        // A port that was open stays open on the same line.
+        // A port that was open stays open on its line, at its speed.
         EXPECT_EQ(b.transport.IsOpen(), row.heldPort != 0);
         if (row.heldPort != 0) {
             EXPECT_EQ(b.port.portNumber(), row.heldPort);
+            EXPECT_EQ((row.heldPort == 1 ? b.com1 : b.com2).speed(), speed_t(B9600));
         }
     }
 }
@@ -373,6 +312,8 @@ TEST(ConfLS, UsableWhileAnExchangeWaits) {
     EXPECT_FALSE(reply.ok);
     EXPECT_TRUE(usedDuringWait);
     EXPECT_EQ(b.stored(), WriteSerialSettingsText({1, 2, 0, 0}));
+    // The saved speed waits for the next opening; the open line keeps its own.
     EXPECT_TRUE(b.transport.IsOpen());
+    EXPECT_EQ(b.com1.speed(), speed_t(B9600));
     EXPECT_TRUE(b.option("Option1", 0)->isEnabled());
 }

@@ -133,16 +133,18 @@ struct Dialog {
 
 }  // namespace
 
-TEST(Extraction, CaptionControlsAndModes) {
+TEST(Extraction, LoadAndModes) {
     CurrentTempDir dir;
+    dir.write("a.log", "x");
+    dir.write("b.LOG", "x");
+    dir.write("notes.txt", "x");
+    QDir(dir.path()).mkdir("sub.log");
     Dialog d;
     EXPECT_TRUE(d.dialog.isVisible());
     EXPECT_EQ(d.dialog.windowTitle(), AppTitle() + QStringLiteral(" [fichier logging]"));
-    EXPECT_EQ(d.command(1)->text(), QStringLiteral("RAZ Fichier"));
-    EXPECT_EQ(d.command(2)->text(), QStringLiteral("Abandon"));
-    EXPECT_EQ(d.command(3)->text(), QStringLiteral("Extraction"));
     EXPECT_TRUE(d.child<QLabel>("Label2")->text().isEmpty());
     EXPECT_EQ(d.listedDirectory(), QDir::currentPath());
+    EXPECT_TRUE(d.waitListed({"a.log", "b.LOG"})) << d.listed().join(' ').toStdString();
     EXPECT_EQ(d.child<QComboBox>("Drive1")->currentData().toString(),
               QStorageInfo(QDir::currentPath()).rootPath());
 
@@ -152,7 +154,6 @@ TEST(Extraction, CaptionControlsAndModes) {
     } rows[] = {
         {Extraction::Mode::Export, false, true},
         {Extraction::Mode::Reset, true, false},
-        {Extraction::Mode::Export, false, true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.reset ? "reset mode" : "export mode");
@@ -163,16 +164,6 @@ TEST(Extraction, CaptionControlsAndModes) {
         EXPECT_EQ(d.command(1)->isEnabled(), row.reset);
         EXPECT_EQ(d.command(3)->isEnabled(), row.extract);
     }
-}
-
-TEST(Extraction, FileListShowsLoggerFilesOnly) {
-    CurrentTempDir dir;
-    dir.write("a.log", "x");
-    dir.write("b.LOG", "x");
-    dir.write("notes.txt", "x");
-    QDir(dir.path()).mkdir("sub.log");
-    Dialog d;
-    EXPECT_TRUE(d.waitListed({"a.log", "b.LOG"})) << d.listed().join(' ').toStdString();
 }
 
 TEST(Extraction, ResetOfAChosenFile) {
@@ -237,39 +228,17 @@ TEST(Extraction, EmptyDirectoryOffersToCreateTheDefaultFile) {
     }
 }
 
-TEST(Extraction, ResetFileErrorsAreReported) {
-    {
-        SCOPED_TRACE("default name held by a directory");
-        CurrentTempDir dir;
-        QDir(dir.path()).mkdir("Tessamon.log");
-        Dialog d;
-        d.op.answers = {true};
-        d.command(1)->click();
-        ASSERT_EQ(d.op.shown.size(), 2u);
-        EXPECT_TRUE(
-            d.op.shown[1].text.contains(QDir::toNativeSeparators(dir.filePath("Tessamon.log"))))
-            << d.op.shown[1].text.toStdString();
-        EXPECT_EQ(d.op.shown[1].icon, OperatorIcon::Error);
-        EXPECT_TRUE(QFileInfo(dir.filePath("Tessamon.log")).isDir());
-    }
-    {
-        SCOPED_TRACE("chosen file replaced by a directory");
-        CurrentTempDir dir;
-        dir.write("a.log", "12345");
-        dir.write("b.log", "67890");
-        Dialog d;
-        ASSERT_TRUE(d.waitListed({"a.log", "b.log"}));
-        d.clickFile("a.log");
-        QFile::remove(dir.filePath("a.log"));
-        QDir(dir.path()).mkdir("a.log");
-        d.op.answers = {true};
-        d.command(1)->click();
-        ASSERT_EQ(d.op.shown.size(), 2u);
-        EXPECT_EQ(d.op.shown[0].text, QStringLiteral("Confirmer la RAZ"));
-        EXPECT_TRUE(d.op.shown[1].text.contains(QDir::toNativeSeparators(dir.filePath("a.log"))));
-        EXPECT_EQ(d.op.shown[1].icon, OperatorIcon::Error);
-        EXPECT_EQ(dir.read("b.log"), QByteArray("67890"));
-    }
+TEST(Extraction, CreationOverADirectoryIsReported) {
+    CurrentTempDir dir;
+    QDir(dir.path()).mkdir("Tessamon.log");
+    Dialog d;
+    d.op.answers = {true};
+    d.command(1)->click();
+    ASSERT_EQ(d.op.shown.size(), 2u);
+    EXPECT_TRUE(d.op.shown[1].text.contains(QDir::toNativeSeparators(dir.filePath("Tessamon.log"))))
+        << d.op.shown[1].text.toStdString();
+    EXPECT_EQ(d.op.shown[1].icon, OperatorIcon::Error);
+    EXPECT_TRUE(QFileInfo(dir.filePath("Tessamon.log")).isDir());
 }
 
 TEST(Extraction, ChoosingADirectoryEmptiesTheSelectedFile) {
