@@ -244,8 +244,7 @@ TEST(DecodeTest, FlowVolumesReadTheRegistersAsDecimalDigits) {
     const Row rows[] = {
         {0x5678, 0x0012, 125678},  // positions 6..9 = 56 78 00 12
         {0x3456, 0x0012, 123456}, {0x9999, 0x9999, 99999999}, {0x0000, 0x0000, 0},
-        {0x0001, 0x0000, 1},      {0xE345, 0x0012, 12},  // "0012E345": digits before the letter, no
-                                                         // exponent
+        {0x0001, 0x0000, 1},      {0xE345, 0x0012, 12},  // "0012E345": no exponent
         {0x0000, 0xA000, 0},                             // letter first
         {0x12F4, 0x9876, 987612},                        // "987612F4"
     };
