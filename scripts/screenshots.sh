@@ -3,10 +3,15 @@
 # values, taken under a virtual X display with the demonstration's stations, into
 # docs/screenshots/.
 #
-#   scripts/screenshots.sh [BUILD_DIR]        (default: build/)
+#   scripts/screenshots.sh [BUILD_DIR]        (default: build/, configured if needed)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-build="$(cd "${1:-$root/build}" && pwd)"
+build="${1:-$root/build}"
+if [ ! -f "$build/CMakeCache.txt" ]; then
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+fi
+cmake --build "$build" -j "$(nproc)" --target merival-screenshots merival-sim
+build="$(cd "$build" && pwd)"
 out="$root/docs/screenshots"
 shots="$build/shell/merival-screenshots"
 sim="$build/sim/merival-sim"

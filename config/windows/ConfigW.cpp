@@ -199,7 +199,9 @@ void ConfigW::BuildControls() {
         auto* address = new QLineEdit(frame);
         address->setObjectName(QStringLiteral("AdresseStation_%1").arg(k));
         address->setValidator(NoQuoteValidator(address));
-        address->setMaximumWidth(address->fontMetrics().horizontalAdvance(QStringLiteral("0")) * 8);
+        const int digit = address->fontMetrics().horizontalAdvance(QLatin1Char('0'));
+        address->setMinimumWidth(digit * 6);
+        address->setMaximumWidth(digit * 8);
         address->setAutoFillBackground(true);
         SetColor(address, QPalette::Text, QColor(0, 0, 255));
         SetColor(address, QPalette::Base, QColor(255, 255, 255));
