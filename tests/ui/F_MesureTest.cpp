@@ -119,15 +119,6 @@ TEST_F(F_MesureTest, LoadSetsCaptionLaysOutTheSelectedRowsAndOpensThePort) {
     EXPECT_EQ(window->Etiquette1[3]->text(), "Cuve 3");
     EXPECT_EQ(window->Etiquette2[0]->text(), "Suivi des mesures");
     EXPECT_EQ(window->Etiquette2[1]->text(), "Suivi des mesures");
-
-    const QLabel* value = window->Etiquette3[3];
-    EXPECT_EQ(value->palette().color(QPalette::WindowText), QColor(255, 255, 0));
-    EXPECT_EQ(value->palette().color(QPalette::Window), QColor(0, 0, 192));
-    EXPECT_TRUE(value->autoFillBackground());
-    EXPECT_TRUE(value->font().bold());
-    EXPECT_DOUBLE_EQ(value->font().pointSizeF(), 13.5);
-    EXPECT_DOUBLE_EQ(window->Etiquette1[3]->font().pointSizeF(), 12);
-    EXPECT_FALSE(window->Etiquette1[3]->font().bold());
 }
 
 TEST_F(F_MesureTest, FlowMeterRowIsTallAndTakesTheInstrumentPicture) {
