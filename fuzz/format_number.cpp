@@ -28,7 +28,8 @@ bool HasLetter(const QString& text) {
 // as the value rounded to the fraction places, whatever the placeholders.
 void CheckReadsBack(double value, const QString& format, QChar separator, const QString& out) {
     // At least one place or the point: a format without either shows no number at all.
-    static const QRegularExpression plain(QStringLiteral("^%?([#0]+|[#0]*\\.[#0]*)%?$"));
+    static const QRegularExpression plain(
+        QRegularExpression::anchoredPattern(QStringLiteral("%?([#0]+|[#0]*\\.[#0]*)%?")));
     if (!plain.match(format).hasMatch() || !std::isfinite(value)) {
         return;
     }
