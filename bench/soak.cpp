@@ -1,0 +1,271 @@
+// Soak: many exchanges against merival-sim with faults at a high rate, over a pseudo-terminal,
+// with short time-outs (for this benchmark only). Prints exchanges per second, the outcome of
+// every kind of answer the simulator gave, and the resident memory along the way, which must
+// stay flat.
+//
+//   bench_soak [EXCHANGES] [REPLY_TIMEOUT_MS] [SEED]     defaults 100000, 40, 1
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <cstdio>
+#include <deque>
+#include <functional>
+#include <map>
+
+#include "instruments/Polling.h"
+#include "serial/QtSerialPort.h"
+#include "serial/Transport.h"
+
+namespace {
+
+using namespace merival;
+
+// kB from /proc/self/status: "VmRSS" (now) or "VmHWM" (peak so far).
+long StatusKb(const char* key) {
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly)) {
+        return -1;
+    }
+    const QByteArray prefix = QByteArray(key) + ':';
+    for (const QByteArray& line : f.readAll().split('\n')) {
+        if (line.startsWith(prefix)) {
+            return line.mid(prefix.size()).trimmed().split(' ').first().toLong();
+        }
+    }
+    return -1;
+}
+
+// The simulator's line for one request: what it did and the reply it wrote.
+struct SimAnswer {
+    QByteArray kinds;
+    QByteArray reply;
+};
+
+class Simulator {
+public:
+    bool Start(const QString& directory, const QStringList& arguments) {
+        process_.setWorkingDirectory(directory);
+        process_.setProgram(QStringLiteral(MERIVAL_BINARY_DIR "/sim/merival-sim"));
+        process_.setArguments(arguments);
+        process_.start();
+        if (!process_.waitForStarted(5000)) {
+            return false;
+        }
+        QFileInfo link(QDir(directory).filePath(QStringLiteral("COM1")));
+        for (int i = 0; i < 500 && !(link.isSymLink() && link.exists()); ++i) {
+            QThread::msleep(10);
+            link.refresh();
+        }
+        return link.exists();
+    }
+    ~Simulator() {
+        process_.terminate();
+        process_.waitForFinished(5000);
+    }
+
+    // Parses what the simulator printed so far.
+    void Collect() {
+        partial_.append(process_.readAllStandardOutput());
+        qsizetype end = 0;
+        qsizetype from = 0;
+        while ((end = partial_.indexOf('\n', from)) >= 0) {
+            const QList<QByteArray> fields = partial_.mid(from, end - from).split(' ');
+            from = end + 1;
+            if (fields.size() != 7 || !fields[3].startsWith("answer=")) {
+                continue;
+            }
+            const QByteArray reply = fields[5].mid(6);
+            answers.push_back(
+                {fields[3].mid(7), reply == "-" ? QByteArray() : QByteArray::fromHex(reply)});
+            ++lines;
+        }
+        partial_.remove(0, from);
+    }
+
+    // Waits until every request has its line, or a guard runs out.
+    bool WaitFor(const std::function<bool()>& done) {
+        QElapsedTimer guard;
+        guard.start();
+        while (!done() && guard.elapsed() < 10000) {
+            process_.waitForReadyRead(100);
+            Collect();
+        }
+        return done();
+    }
+
+    std::deque<SimAnswer> answers;  // not yet matched with an exchange
+    long lines = 0;
+
+private:
+    QProcess process_;
+    QByteArray partial_;
+};
+
+struct Outcome {
+    bool ok = false;
+    QByteArray reply;
+};
+
+// Faults the transport must turn into "no reply"; the others deliver bytes that are decoded
+// as received.
+bool FailureExpected(const QByteArray& kinds) {
+    for (const char* failing : {"silent", "short", "exception", "late"}) {
+        if (kinds.split('+').contains(failing)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+struct Tally {
+    long total = 0;
+    long asExpected = 0;
+    long noReply = 0;     // exchange failed where bytes were due
+    long wrongBytes = 0;  // a reply, but not the bytes this station wrote for this request
+    long unexpectedReply = 0;
+};
+
+// Exchanges and the simulator's lines are matched in order, as they come, so that nothing
+// but the tallies grows during the run.
+class Ledger {
+public:
+    void Add(const Outcome& outcome) { outcomes_.push_back(outcome); }
+    void Match(std::deque<SimAnswer>& answers) {
+        while (!outcomes_.empty() && !answers.empty()) {
+            Classify(answers.front(), outcomes_.front());
+            answers.pop_front();
+            outcomes_.pop_front();
+        }
+    }
+    [[nodiscard]] size_t unmatched() const { return outcomes_.size(); }
+    std::map<QByteArray, Tally> byKind;
+
+private:
+    void Classify(const SimAnswer& answer, const Outcome& outcome) {
+        Tally& t = byKind[answer.kinds];
+        ++t.total;
+        if (FailureExpected(answer.kinds)) {
+            outcome.ok ? ++t.unexpectedReply : ++t.asExpected;
+        } else if (!outcome.ok) {
+            ++t.noReply;
+        } else if (outcome.reply.size() < 21 || !answer.reply.startsWith(outcome.reply.left(21))) {
+            ++t.wrongBytes;
+        } else {
+            ++t.asExpected;
+        }
+    }
+    std::deque<Outcome> outcomes_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const long exchanges = argc > 1 ? std::atol(argv[1]) : 100000;
+    const int replyMs = argc > 2 ? std::atoi(argv[2]) : 40;
+    const QString seed = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QStringLiteral("1");
+    if (exchanges <= 0 || replyMs <= 0) {
+        std::fprintf(stderr, "usage: bench_soak [EXCHANGES] [REPLY_TIMEOUT_MS] [SEED]\n");
+        return 2;
+    }
+
+    QTemporaryDir dir;
+    QDir::setCurrent(dir.path());
+    Simulator sim;
+    // About a third of the requests meet a fault; babble and late replies are rarer because
+    // their bytes outlive the exchange and land in the next ones.
+    const QStringList stations = {
+        QStringLiteral("1:resistivity:noise=0.1:badcrc=0.1:echo=0.2"),
+        QStringLiteral("2:flow:short=0.1:exception=0.1:long=0.2"),
+        QStringLiteral("3:738:silent=0.1:babble=0.01:echo=0.1"),
+        QStringLiteral("4:oxygen:late=0.005:noise=0.05"),
+    };
+    if (!sim.Start(dir.path(), QStringList{QStringLiteral("--seed"), seed} + stations)) {
+        std::fprintf(stderr, "merival-sim did not start\n");
+        return 1;
+    }
+
+    SerialSettings settings;
+    QtSerialPort port;
+    Transport transport(port, settings);
+    transport.setTimeOuts(200, replyMs);
+    TransportRegisterReader reader(transport);
+    if (const Status status = transport.OpenPort(); !status.ok()) {
+        std::fprintf(stderr, "%s\n", qPrintable(status.message));
+        return 1;
+    }
+
+    std::printf("soak: %ld exchanges, reply time-out %d ms, seed %s\n", exchanges, replyMs,
+                qPrintable(seed));
+    for (const QString& s : stations) {
+        std::printf("  station %s\n", qPrintable(s));
+    }
+    std::printf("%10s %10s %12s %12s %12s\n", "exchanges", "per s", "VmRSS kB", "VmHWM kB",
+                "sim lines");
+
+    Ledger ledger;
+    const long warmUp = std::min<long>(1000, exchanges / 10);
+    long rssAfterWarmUp = 0;
+    long hwmAfterWarmUp = 0;
+    QElapsedTimer clock;
+    clock.start();
+    for (long i = 0; i < exchanges; ++i) {
+        const int address = static_cast<int>(i % 4) + 1;
+        const quint16 block = (i / 4) % 2 ? 20 : 0;
+        ExchangeResult result = reader.ExchangeReadRegisters(address, block);
+        ledger.Add({result.ok, result.ok ? result.reply.left(21) : QByteArray()});
+        if ((i + 1) % 64 == 0) {
+            sim.Collect();
+            ledger.Match(sim.answers);
+        }
+        if (i + 1 == warmUp) {
+            rssAfterWarmUp = StatusKb("VmRSS");
+            hwmAfterWarmUp = StatusKb("VmHWM");
+        }
+        if ((i + 1) % std::max<long>(1, exchanges / 10) == 0 || i + 1 == warmUp) {
+            std::printf("%10ld %10.0f %12ld %12ld %12zu\n", i + 1,
+                        (i + 1) * 1000.0 / std::max<qint64>(1, clock.elapsed()), StatusKb("VmRSS"),
+                        StatusKb("VmHWM"), sim.lines);
+            std::fflush(stdout);
+        }
+    }
+    const double seconds = clock.elapsed() / 1000.0;
+    if (!sim.WaitFor([&] {
+            ledger.Match(sim.answers);
+            return ledger.unmatched() == 0;
+        })) {
+        std::printf("the simulator logged %ld of %ld requests\n", sim.lines, exchanges);
+    }
+    const std::map<QByteArray, Tally>& byKind = ledger.byKind;
+
+    std::printf("\n%.1f s, %.0f exchanges per second\n", seconds, exchanges / seconds);
+    std::printf("\n%-22s %8s %8s %8s %8s %8s\n", "answer", "total", "expected", "no-reply", "wrong",
+                "unexp.ok");
+    Tally all;
+    for (const auto& [kinds, t] : byKind) {
+        std::printf("%-22s %8ld %8ld %8ld %8ld %8ld\n", kinds.constData(), t.total, t.asExpected,
+                    t.noReply, t.wrongBytes, t.unexpectedReply);
+        all.total += t.total;
+        all.asExpected += t.asExpected;
+        all.noReply += t.noReply;
+        all.wrongBytes += t.wrongBytes;
+        all.unexpectedReply += t.unexpectedReply;
+    }
+    std::printf("%-22s %8ld %8ld %8ld %8ld %8ld\n", "all", all.total, all.asExpected, all.noReply,
+                all.wrongBytes, all.unexpectedReply);
+
+    const long rssEnd = StatusKb("VmRSS");
+    const long hwmEnd = StatusKb("VmHWM");
+    std::printf("\nresident memory after %ld exchanges: VmRSS %ld kB, peak VmHWM %ld kB\n", warmUp,
+                rssAfterWarmUp, hwmAfterWarmUp);
+    std::printf("resident memory at the end:        VmRSS %ld kB, peak VmHWM %ld kB\n", rssEnd,
+                hwmEnd);
+    std::printf("growth: VmRSS %+ld kB, VmHWM %+ld kB\n", rssEnd - rssAfterWarmUp,
+                hwmEnd - hwmAfterWarmUp);
+    return 0;
+}
