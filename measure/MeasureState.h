@@ -9,7 +9,8 @@ namespace merival {
 // measurement window's ABANDON and the cycle. One instance, owned by the shell.
 struct MeasureState {
     QString StopKey;
-    QString EscapeKey;  // the character 27, set at start-up
+    // The character 27; start-up sets it again. Never empty, so a fresh state is not a stop.
+    QString EscapeKey = QString(QChar(27));
     bool PollInProgress = false;
 
     [[nodiscard]] bool StopRequested() const { return StopKey == EscapeKey; }

@@ -85,8 +85,44 @@ void Transport::SendFrame(const QByteArray& frame) {
     if (!port_.isOpen()) {
         return;
     }
+    WaitForQuietLine();
+    if (!port_.isOpen()) {
+        return;
+    }
     qCDebug(lcFrames).noquote() << "sent" << frame.toHex(' ');
     port_.write(frame);
+}
+
+int Transport::InterFrameGapMs(const SerialSettings& settings) {
+    const int baud = BaudRate(settings);
+    if (baud <= 0) {
+        return 0;
+    }
+    const int bitsPerCharacter =
+        1 + 8 + (settings.ParityIndex == 0 ? 0 : 1) + (settings.StopBitsIndex == 1 ? 2 : 1);
+    // 3.5 characters, rounded up to whole milliseconds.
+    return (35 * bitsPerCharacter * 1000 + 10 * baud - 1) / (10 * baud);
+}
+
+void Transport::WaitForQuietLine() {
+    if (!lastHeard_.isValid()) {
+        return;
+    }
+    const qint64 remaining = InterFrameGapMs(settings_) - lastHeard_.elapsed();
+    if (remaining <= 0) {
+        return;
+    }
+    bool quiet = false;
+    QTimer::singleShot(std::chrono::milliseconds(remaining), Qt::PreciseTimer, this,
+                       [&quiet] { quiet = true; });
+    while (!quiet) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    if (port_.isOpen() && port_.inBufferCount() > 0) {
+        port_.discardInput();
+    }
+    pending_.clear();
+    echoPossible_ = true;
 }
 
 void Transport::StartTimeOut(int slot, int milliseconds) {
@@ -173,6 +209,7 @@ ReplyResult Transport::ReadReply(int n) {
         }
     }
     timeOut_[1].stop();
+    lastHeard_.start();
     // The time-out is tested first: a reply completed in the turn that timed out is late.
     if (TimedOut(1) || !port_.isOpen()) {
         qCDebug(lcFrames) << "no reply," << pending_.size() << "byte(s) received";

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 #include <array>
@@ -48,6 +49,10 @@ public:
 
     [[nodiscard]] SerialPortInterface& port() { return port_; }
 
+    // The silence a line keeps between two frames: 3.5 characters at the line's speed, in
+    // milliseconds rounded up.
+    [[nodiscard]] static int InterFrameGapMs(const SerialSettings& settings);
+
     // Received bytes kept beyond this are dropped (a babbling line cannot exhaust memory).
     static constexpr qsizetype kMaxPending = 4096;
 
@@ -57,6 +62,9 @@ private:
     // Moves what the port has received into pending_ and drops a local echo of the request.
     void PullInput();
     [[nodiscard]] qsizetype ReceivedCount() const;
+    // Lets the previous frame's silence run out before a new request goes on the line; bytes
+    // heard meanwhile belong to the previous frame and are dropped.
+    void WaitForQuietLine();
 
     SerialPortInterface& port_;
     const SerialSettings& settings_;
@@ -68,6 +76,7 @@ private:
     QByteArray pending_;         // received, not yet handed out
     bool echoPossible_ = false;  // pending_ may still turn out to start with lastRequest_
     bool wantOpen_ = false;      // OpenPort was called and ClosePort not since
+    QElapsedTimer lastHeard_;    // since the end of the last wait for a reply
 };
 
 }  // namespace merival

@@ -165,7 +165,7 @@ TEST_F(SimulatorTest, MeasuringRecoversWhenTheSimulatorComesBack) {
 
     test::SimProcess again(kSim, dir.path());
     ASSERT_TRUE(again.Start({"1:chlorine"}));
-    transport.setTimeOuts(500, 500);
+    transport.setTimeOuts(2000, 2000);  // a loaded machine may start the simulator slowly
     EXPECT_TRUE(reader.ExchangeReadRegisters(1, 0).ok);
     EXPECT_TRUE(transport.IsOpen());
 

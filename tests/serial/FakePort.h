@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
+#include <functional>
 #include <vector>
 
 #include "serial/SerialPortInterface.h"
@@ -56,6 +57,9 @@ public:
         unsent = 0;
     }
     void write(const QByteArray& bytes) override {
+        if (onWrite) {
+            onWrite();
+        }
         written.push_back(bytes);
         unsent = bytes.size();
         if (leaveAfterMs >= 0) {
@@ -89,6 +93,7 @@ public:
     bool echo = false;
     bool acceptSettings = true;
     QString openError;
+    std::function<void()> onWrite;
 
     // Observations.
     QStringList calls;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QTimer>
 #include <functional>
 
@@ -116,6 +117,38 @@ TEST_F(TransportTest, LaterBytesWaitForTheNextClearInput) {
     ASSERT_TRUE(PumpUntil([this] { return port.inBufferCount() == 4; }));
     transport.ClearInput();
     EXPECT_EQ(port.inBufferCount(), 0);
+}
+
+TEST(TransportGapTest, InterFrameSilenceIsThreeAndAHalfCharacters) {
+    struct Row {
+        SerialSettings settings;
+        int gapMs;
+    } rows[] = {
+        {{1, 0, 0, 0}, 4},   // 9600 8N1: 3.65 ms
+        {{1, 1, 0, 0}, 8},   // 4800 8N1: 7.3 ms
+        {{1, 2, 1, 1}, 18},  // 2400 8E2: 17.5 ms
+        {{1, 2, 2, 0}, 17},  // 2400 8O1: 16.04 ms
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(SettingsString(row.settings).toStdString());
+        EXPECT_EQ(Transport::InterFrameGapMs(row.settings), row.gapMs);
+    }
+}
+
+TEST_F(TransportTest, NextRequestWaitsForTheLineToFallSilent) {
+    settings = {1, 2, 1, 1};  // 2400 baud, 18 ms of silence between frames
+    port.replyChunks = {{5, Reply21()}};
+    ASSERT_TRUE(Exchange().ok);
+    QElapsedTimer sinceReply;
+    sinceReply.start();
+    // The tail of the previous frame, heard after the next exchange has cleared its input.
+    QTimer::singleShot(3, [this] { port.input.append("tail"); });
+    qint64 writtenAfter = -1;
+    port.onWrite = [&] { writtenAfter = sinceReply.elapsed(); };
+    const ReplyResult second = Exchange();
+    ASSERT_TRUE(second.ok);
+    EXPECT_EQ(second.reply, Reply21());
+    EXPECT_GE(writtenAfter, 17);
 }
 
 TEST_F(TransportTest, UnsentRestIsDroppedAndTheReplyStillAwaited) {
