@@ -3,7 +3,8 @@
 // every kind of answer the simulator gave, and the resident memory along the way, which must
 // stay flat.
 //
-//   bench_soak [EXCHANGES] [REPLY_TIMEOUT_MS] [SEED]     defaults 100000, 40, 1
+//   bench_soak [EXCHANGES] [REPLY_TIMEOUT_MS] [SEED] [STATION...]    defaults 100000, 40, 1
+// Stations are given as to merival-sim (addresses 1 to 4); without them, the set below.
 #include <malloc.h>
 #include <QCoreApplication>
 #include <QDir>
@@ -172,7 +173,8 @@ int main(int argc, char** argv) {
     const int replyMs = argc > 2 ? std::atoi(argv[2]) : 40;
     const QString seed = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QStringLiteral("1");
     if (exchanges <= 0 || replyMs <= 0) {
-        std::fprintf(stderr, "usage: bench_soak [EXCHANGES] [REPLY_TIMEOUT_MS] [SEED]\n");
+        std::fprintf(stderr,
+                     "usage: bench_soak [EXCHANGES] [REPLY_TIMEOUT_MS] [SEED] [STATION...]\n");
         return 2;
     }
 
@@ -181,12 +183,18 @@ int main(int argc, char** argv) {
     Simulator sim;
     // About a third of the requests meet a fault; babble and late replies are rarer because
     // their bytes outlive the exchange and land in the next ones.
-    const QStringList stations = {
+    QStringList stations = {
         QStringLiteral("1:resistivity:noise=0.1:badcrc=0.1:echo=0.2"),
         QStringLiteral("2:flow:short=0.1:exception=0.1:long=0.2"),
         QStringLiteral("3:738:silent=0.1:babble=0.01:echo=0.1"),
         QStringLiteral("4:oxygen:late=0.005:noise=0.05"),
     };
+    if (argc > 4) {
+        stations.clear();
+        for (int i = 4; i < argc; ++i) {
+            stations << QString::fromLocal8Bit(argv[i]);
+        }
+    }
     if (!sim.Start(dir.path(), QStringList{QStringLiteral("--seed"), seed} + stations)) {
         std::fprintf(stderr, "merival-sim did not start\n");
         return 1;
