@@ -246,7 +246,6 @@ TEST_F(FaultScenariosTest, EveryFaultOfTheSimulatorThenAHealthyExchange) {
         } else {
             EXPECT_FALSE(faulty.exchange.ok);
             EXPECT_EQ(faulty.text, "HS");
-            EXPECT_GE(faulty.ms, 1900) << "a failed exchange waits out the reply time-out";
         }
         WaitForQuietLine();
 
