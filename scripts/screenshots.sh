@@ -40,8 +40,11 @@ printf '%b' \
     '#FALSE#,#FALSE#,#TRUE#,#FALSE#\r\n' > config.txt
 printf ' 1             0 \r\n 0 \r\n 0 \r\n' > PortCom.dat
 cp "$root/assets/instrum1.bmp" instrum1.bmp
+# Two logger files for the extraction dialog's list.
+: > Tessamon.log
+: > Station2.log
 
-"$sim" --pace --seed 2024 1:flow 2:ph 3:resistivity 4:conductivity > sim.log 2> sim.err &
+"$sim" --pace --seed 2024 1:flow 2:ph 3:resistivity 4:conductivity > sim-requests.txt 2> sim.err &
 sim_pid=$!
 trap 'kill -TERM "$sim_pid" 2> /dev/null || true; wait "$sim_pid" 2> /dev/null || true; rm -rf "$work"' EXIT
 for _ in $(seq 100); do

@@ -1,5 +1,6 @@
 // merival-screenshots: runs the desktop program in the current directory and drives it as an
-// operator would (OK in the start-up dialog, then Mesure), saving a picture of each window
+// operator would (OK in the start-up dialog, Mesure, the serial link and extraction dialogs),
+// saving a picture of each window
 // into the folder given as argument. Used by scripts/screenshots.sh under a virtual display.
 //
 //   merival-screenshots OUTPUT_DIR
@@ -15,7 +16,9 @@
 #include <cstdio>
 
 #include "config/windows/ConfigW.h"
+#include "logger/windows/Extraction.h"
 #include "measure/windows/F_Mesure.h"
+#include "serial/windows/ConfLS.h"
 #include "shell/App.h"
 #include "shell/MERIVAL.h"
 
@@ -26,6 +29,25 @@ bool Save(QWidget* window, const QDir& out, const QString& name) {
     const bool saved = window->grab().save(path, "PNG");
     std::fprintf(stderr, "%s %s\n", saved ? "saved" : "FAILED", qPrintable(path));
     return saved;
+}
+
+template <typename Window>
+Window* FindWindow() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* window = qobject_cast<Window*>(widget);
+            window != nullptr && window->isVisible()) {
+            return window;
+        }
+    }
+    return nullptr;
+}
+
+bool SaveFound(QWidget* window, const QDir& out, const QString& name) {
+    if (window == nullptr) {
+        std::fprintf(stderr, "FAILED: no window for %s\n", qPrintable(name));
+        return false;
+    }
+    return Save(window, out, name);
 }
 
 // Without a window manager nothing maximises; give the window the screen as one would.
@@ -85,7 +107,19 @@ int main(int argc, char** argv) {
                     }
                 }
                 failures += !Save(w, out, QStringLiteral("measurement.png"));
-                app.mainWindow()->Quitter->trigger();
+                // The serial link dialog opened during the measurement, then the extraction
+                // dialog in export mode.
+                app.mainWindow()->LS->trigger();
+                QTimer::singleShot(1500, &application, [&] {
+                    failures += !SaveFound(FindWindow<merival::ConfLS>(), out,
+                                           QStringLiteral("serial-link.png"));
+                    app.mainWindow()->Extract->trigger();
+                    QTimer::singleShot(1500, &application, [&] {
+                        failures += !SaveFound(FindWindow<merival::Extraction>(), out,
+                                               QStringLiteral("extraction.png"));
+                        app.mainWindow()->Quitter->trigger();
+                    });
+                });
             });
         });
     });
