@@ -13,8 +13,10 @@ shift || true
 
 "$(dirname "$0")/deps.sh"
 
+# deps.sh installs clang-14, which provides the versioned name only.
+cxx="$(command -v clang++-14 || command -v clang++)"
 dir="$PWD/build-fuzz"
-cmake -S . -B "$dir" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DMERIVAL_FUZZ=ON \
+cmake -S . -B "$dir" -G Ninja -DCMAKE_CXX_COMPILER="$cxx" -DMERIVAL_FUZZ=ON \
     -DMERIVAL_TESTS=OFF -DCMAKE_BUILD_TYPE= -DCMAKE_CXX_FLAGS=-O1 >/dev/null
 cmake --build "$dir" -j "$(nproc)" --target fuzz_all
 
