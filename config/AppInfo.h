@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 namespace merival {
 
@@ -31,5 +32,8 @@ struct NumericPrefixRead {
     bool digits = false;
 };
 [[nodiscard]] NumericPrefixRead ReadNumericPrefix(const QString& text);
+// A file item as a 16-bit integer: halves go to the even neighbour; nullopt when the item
+// holds no number or the number does not fit.
+[[nodiscard]] std::optional<qint16> NumericToInt16(const QString& item);
 
 }  // namespace merival

@@ -3,11 +3,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStringList>
 #include <cmath>
 #include <optional>
 
+#include "config/SaveFile.h"
 #include "config/Windows1252.h"
 
 namespace merival {
@@ -82,19 +82,6 @@ private:
     qsizetype pos_ = 0;
 };
 
-std::optional<qint16> ToInt16(const QString& item) {
-    const NumericPrefixRead read = ReadNumericPrefix(item);
-    if (!read.digits) {
-        return std::nullopt;
-    }
-    // Half-way values go to the even neighbour, as the classic integer conversion does.
-    const double rounded = std::nearbyint(read.value);
-    if (rounded < -32768.0 || rounded > 32767.0) {
-        return std::nullopt;
-    }
-    return static_cast<qint16>(rounded);
-}
-
 std::optional<bool> ToBoolean(const QString& item) {
     if (item.compare(QLatin1String("#TRUE#"), Qt::CaseInsensitive) == 0) {
         return true;
@@ -125,19 +112,6 @@ const ChannelRecord& EmptyRecord() {
 
 bool ValidChannel(int k) {
     return k >= 0 && k < kChannelCount;
-}
-
-// The old file stays whole unless the new one was written in full. Qt 6.4's QSaveFile
-// commits even when flushing its buffer fails (disk full, size limit) and so would replace
-// the file with a truncated one: the flush is checked first. Returns the reason of a failure.
-QString SaveWhole(const QString& file, const QByteArray& bytes) {
-    QSaveFile f(file);
-    if (f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() && f.flush() && f.commit()) {
-        return {};
-    }
-    QString reason = f.errorString();
-    f.cancelWriting();
-    return reason.isNull() ? QStringLiteral("erreur inconnue") : reason;
 }
 
 }  // namespace
@@ -178,7 +152,7 @@ ChannelConfigRead ReadChannelConfigText(const QByteArray& bytes, const ChannelRe
     for (int k = 0; k < kChannelCount; ++k) {
         ChannelRecord& r = out.records[k];
         if (auto item = nextItem()) {
-            if (auto v = ToInt16(*item)) {
+            if (auto v = NumericToInt16(*item)) {
                 r.Selected = *v;
             } else {
                 problem(QStringLiteral("la sélection de la voie %1 (« %2 ») n'est pas un nombre ; "
@@ -188,7 +162,7 @@ ChannelConfigRead ReadChannelConfigText(const QByteArray& bytes, const ChannelRe
             }
         }
         if (auto item = nextItem()) {
-            if (auto v = ToInt16(*item); !v) {
+            if (auto v = NumericToInt16(*item); !v) {
                 problem(QStringLiteral("le type de mesure de la voie %1 (« %2 ») n'est pas un "
                                        "nombre ; aucun type retenu.")
                             .arg(k)
@@ -366,7 +340,7 @@ Status ChannelStore::LoadChannelConfig(const QString& path) {
 Status ChannelStore::SaveChannelConfig(const QString& path) const {
     const QString file = path.isEmpty() ? QDir::current().filePath(kConfigFileName) : path;
     const QByteArray bytes = WriteChannelConfigText(records_);
-    const QString reason = SaveWhole(file, bytes);
+    const QString reason = SaveWholeFile(file, bytes);
     if (reason.isNull()) {
         return Status::Ok();
     }

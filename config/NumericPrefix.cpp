@@ -166,4 +166,17 @@ double NumericPrefix(const QString& text) {
     return ReadNumericPrefix(text).value;
 }
 
+std::optional<qint16> NumericToInt16(const QString& item) {
+    const NumericPrefixRead read = ReadNumericPrefix(item);
+    if (!read.digits) {
+        return std::nullopt;
+    }
+    // Half-way values go to the even neighbour, as the classic integer conversion does.
+    const double rounded = std::nearbyint(read.value);
+    if (rounded < -32768.0 || rounded > 32767.0) {
+        return std::nullopt;
+    }
+    return static_cast<qint16>(rounded);
+}
+
 }  // namespace merival

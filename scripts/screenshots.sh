@@ -31,20 +31,12 @@ mkdir -p "$out"
 demo="$work/demo"
 mkdir -p "$demo"
 cd "$demo"
-printf '%b' \
-    '1,5\r\n"1","D\xe9bit entr\xe9e"\r\n' \
-    '1,2\r\n"2","pH bassin"\r\n' \
-    '1,0\r\n"3","Eau ultrapure"\r\n' \
-    '1,1\r\n"4","Conductivit\xe9 rejet"\r\n' \
-    '#TRUE#,#TRUE#,#FALSE#,#TRUE#\r\n' \
-    '#FALSE#,#FALSE#,#TRUE#,#FALSE#\r\n' > config.txt
-printf ' 1             0 \r\n 0 \r\n 0 \r\n' > PortCom.dat
-cp "$root/assets/instrum1.bmp" instrum1.bmp
+. "$root/scripts/demo-files.sh"
 # Two logger files for the extraction dialog's list.
 : > Tessamon.log
 : > Station2.log
 
-"$sim" --pace --seed 2024 1:flow 2:ph 3:resistivity 4:conductivity > sim-requests.txt 2> sim.err &
+"$sim" --pace --seed 2024 "${DEMO_STATIONS[@]}" > sim-requests.txt 2> sim.err &
 sim_pid=$!
 trap 'kill -TERM "$sim_pid" 2> /dev/null || true; wait "$sim_pid" 2> /dev/null || true; rm -rf "$work"' EXIT
 for _ in $(seq 100); do

@@ -4,13 +4,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QStringList>
 #include <array>
 #include <cmath>
 #include <optional>
 
 #include "config/AppInfo.h"
+#include "config/SaveFile.h"
 
 namespace merival {
 namespace {
@@ -44,18 +44,6 @@ QByteArray PrintedNumber(int value) {
     return text + ' ';
 }
 
-std::optional<qint16> ToInt16(const QString& token) {
-    const NumericPrefixRead read = ReadNumericPrefix(token);
-    if (!read.digits) {
-        return std::nullopt;
-    }
-    const double rounded = std::nearbyint(read.value);
-    if (rounded < -32768.0 || rounded > 32767.0) {
-        return std::nullopt;
-    }
-    return static_cast<qint16>(rounded);
-}
-
 QString Shown(const QString& token) {
     constexpr int kMax = 20;
     return token.size() > kMax ? token.left(kMax) + QStringLiteral("…") : token;
@@ -67,19 +55,6 @@ QString FallbackList(int fromField) {
         list << QString::fromUtf8(kFields[i].fallback);
     }
     return list.join(QStringLiteral(", "));
-}
-
-// The old file stays whole unless the new one was written in full. Qt 6.4's QSaveFile
-// commits even when flushing its buffer fails (disk full, size limit) and so would replace
-// the file with a truncated one: the flush is checked first. Returns the reason of a failure.
-QString SaveWhole(const QString& file, const QByteArray& bytes) {
-    QSaveFile f(file);
-    if (f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() && f.flush() && f.commit()) {
-        return {};
-    }
-    QString reason = f.errorString();
-    f.cancelWriting();
-    return reason.isNull() ? QStringLiteral("erreur inconnue") : reason;
 }
 
 }  // namespace
@@ -145,7 +120,7 @@ SerialSettingsRead ReadSerialSettingsText(const QByteArray& bytes) {
     const int count = std::min<int>(static_cast<int>(tokens.size()), kFields.size());
     for (int i = 0; i < count; ++i) {
         const Field& field = kFields[i];
-        const std::optional<qint16> v = ToInt16(tokens.at(i));
+        const std::optional<qint16> v = NumericToInt16(tokens.at(i));
         if (!v) {
             problem(QStringLiteral("%1 « %2 » illisible ; %3 retenu.")
                         .arg(QString::fromUtf8(field.name), Shown(tokens.at(i)),
@@ -205,7 +180,7 @@ Status LoadSerialSettings(SerialSettings& settings, const QString& path) {
 Status SaveSerialSettings(const SerialSettings& settings, const QString& path) {
     const QString file = path.isEmpty() ? QDir::current().filePath(kPortComFileName) : path;
     const QByteArray bytes = WriteSerialSettingsText(settings);
-    const QString reason = SaveWhole(file, bytes);
+    const QString reason = SaveWholeFile(file, bytes);
     if (reason.isNull()) {
         return Status::Ok();
     }

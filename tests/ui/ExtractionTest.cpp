@@ -340,7 +340,7 @@ TEST(Extraction, ExportMatchesTheConsoleTool) {
 }
 
 TEST(Extraction, StaysLiveDuringALongExport) {
-    constexpr int kRecords = 200000;
+    constexpr int kRecords = 300000;
     std::vector<Record> records(kRecords, Record{1, 2, 24, 10, 15, 712, 215, 0, 0, 0});
     CurrentTempDir dir;
     ASSERT_TRUE(dir.write("long.log", LoggerImage("Long", "03", 0, "", "", records)));
@@ -364,7 +364,7 @@ TEST(Extraction, StaysLiveDuringALongExport) {
     QString labelSeen;
     QTimer probe;
     QObject::connect(&probe, &QTimer::timeout, &d.dialog, [&] {
-        if (paints.count < 2) {
+        if (paints.count < 1) {
             return;  // wait until the progress label has been repainted
         }
         probe.stop();
