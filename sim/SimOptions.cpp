@@ -15,16 +15,16 @@ QString Usage() {
         "            (RATE: probability per request, 0 to 1, default 1)\n");
 }
 
-std::optional<StationSpec> ParseStation(const QString& text, QString* error) {
+std::optional<StationSetup> ParseStation(const QString& text, QString* error) {
     const QStringList parts = text.split(QLatin1Char(':'));
     if (parts.size() < 2) {
         *error = QStringLiteral("station '%1': expected ADDRESS:FAMILY").arg(text);
         return std::nullopt;
     }
-    StationSpec spec;
+    StationSetup setup;
     bool ok = false;
-    spec.address = parts[0].toInt(&ok);
-    if (!ok || spec.address < 1 || spec.address > 255) {
+    setup.address = parts[0].toInt(&ok);
+    if (!ok || setup.address < 1 || setup.address > 255) {
         *error = QStringLiteral("station '%1': address must be 1 to 255").arg(text);
         return std::nullopt;
     }
@@ -33,7 +33,7 @@ std::optional<StationSpec> ParseStation(const QString& text, QString* error) {
         *error = QStringLiteral("station '%1': unknown family '%2'").arg(text, parts[1]);
         return std::nullopt;
     }
-    spec.family = *family;
+    setup.family = *family;
     for (qsizetype i = 2; i < parts.size(); ++i) {
         const QString option = parts[i];
         const qsizetype equals = option.indexOf(QLatin1Char('='));
@@ -52,9 +52,9 @@ std::optional<StationSpec> ParseStation(const QString& text, QString* error) {
                 return std::nullopt;
             }
         }
-        spec.faults[*fault] = rate;
+        setup.faults[*fault] = rate;
     }
-    return spec;
+    return setup;
 }
 
 ParsedArguments ParseArguments(const QStringList& arguments) {

@@ -15,7 +15,7 @@ struct SimConfig {
     int stopBits = 1;
     bool pace = false;
     quint64 seed = 1;
-    std::vector<StationSpec> stations;
+    std::vector<StationSetup> stations;
 };
 
 struct ParsedArguments {
@@ -28,7 +28,7 @@ struct ParsedArguments {
 [[nodiscard]] ParsedArguments ParseArguments(const QStringList& arguments);
 
 // ADDRESS:FAMILY[:OPTION[=RATE]...]
-[[nodiscard]] std::optional<StationSpec> ParseStation(const QString& text, QString* error);
+[[nodiscard]] std::optional<StationSetup> ParseStation(const QString& text, QString* error);
 
 // Seconds one character takes on the line: start bit, 8 data bits, parity, stop bits.
 [[nodiscard]] double CharacterSeconds(const SimConfig& config);

@@ -180,11 +180,11 @@ QByteArray BuildExceptionReply(quint8 address, quint8 function, quint8 code) {
     return reply;
 }
 
-Station::Station(const StationSpec& spec, quint64 seed)
-    : spec_(spec),
-      values_(seed * 1000003ULL + static_cast<quint64>(spec.address) * 7919ULL +
-              static_cast<quint64>(spec.family)),
-      faults_(~seed ^ (static_cast<quint64>(spec.address) << 32)) {
+Station::Station(const StationSetup& setup, quint64 seed)
+    : setup_(setup),
+      values_(seed * 1000003ULL + static_cast<quint64>(setup.address) * 7919ULL +
+              static_cast<quint64>(setup.family)),
+      faults_(~seed ^ (static_cast<quint64>(setup.address) << 32)) {
     InitBlock(blocks_[0], 0);
     InitBlock(blocks_[1], 1);
 }
@@ -193,7 +193,7 @@ void Station::InitBlock(Block& b, int index) {
     Rng& r = values_;
     b.temperatureMean = 12 + 16 * r.Uniform();
     b.temperature = b.temperatureMean + r.Gauss();
-    switch (spec_.family) {
+    switch (setup_.family) {
         case Family::Resistivity:
         case Family::DualResistivity:
             b.mean = 1.5 + 5.7 * r.Uniform();  // 30 Ohm .. 16 MOhm
@@ -243,7 +243,7 @@ Registers Station::NextRegisters(int blockIndex) {
     Block& b = blocks_[static_cast<size_t>(std::clamp(blockIndex, 0, 1))];
     Rng& r = values_;
     // Mean-reverting walk: small steps, never far from the station's own level.
-    const double sigma = WideRange(spec_.family) ? 0.01 : 0.004 * (std::abs(b.mean) + 1);
+    const double sigma = WideRange(setup_.family) ? 0.01 : 0.004 * (std::abs(b.mean) + 1);
     b.level += 0.05 * (b.mean - b.level) + sigma * r.Gauss();
     b.temperature += 0.05 * (b.temperatureMean - b.temperature) + 0.05 * r.Gauss();
     b.second = std::clamp(b.second + 0.02 * r.Gauss(), 0.01, 18.2);
@@ -257,7 +257,7 @@ Registers Station::Encode(Block& b, int index) {
     double raw = 0;
     regs[4] = Signed16(b.temperature * 10);
     regs[5] = b.sequence;
-    switch (spec_.family) {
+    switch (setup_.family) {
         case Family::Resistivity:
         case Family::DualResistivity: {
             const double ohm = std::pow(10.0, b.level);
@@ -269,7 +269,7 @@ Registers Station::Encode(Block& b, int index) {
             }
             status = range + 1;
             raw = ohm * kScale[range];
-            if (spec_.family == Family::DualResistivity) {
+            if (setup_.family == Family::DualResistivity) {
                 regs[4] = Clamp16(b.second * 100);
             }
             regs[3] = Signed16(raw);
@@ -352,8 +352,8 @@ Registers Station::Encode(Block& b, int index) {
 }
 
 bool Station::Draw(Fault fault) {
-    const auto it = spec_.faults.find(fault);
-    if (it == spec_.faults.end()) {
+    const auto it = setup_.faults.find(fault);
+    if (it == setup_.faults.end()) {
         return false;
     }
     return faults_.Uniform() < it->second;

@@ -32,7 +32,7 @@ enum class Fault { Silent, Exception, Babble, Short, BadCrc, Noise, Long, Late, 
 [[nodiscard]] std::optional<Fault> FaultFromName(const QString& name);
 [[nodiscard]] QString FaultName(Fault fault);
 
-struct StationSpec {
+struct StationSetup {
     int address = 1;
     Family family = Family::Resistivity;
     std::map<Fault, double> faults;  // probability per request, 0..1
@@ -69,9 +69,9 @@ constexpr int kLateMs = 2500;
 // request sequence always produce the same values.
 class Station {
 public:
-    Station(const StationSpec& spec, quint64 seed);
+    Station(const StationSetup& setup, quint64 seed);
 
-    [[nodiscard]] const StationSpec& spec() const { return spec_; }
+    [[nodiscard]] const StationSetup& setup() const { return setup_; }
 
     // The eight registers of a block (index 0: register 0, index 1: register 20), one step on.
     Registers NextRegisters(int blockIndex);
@@ -97,7 +97,7 @@ private:
     Registers Encode(Block& block, int index);
     bool Draw(Fault fault);
 
-    StationSpec spec_;
+    StationSetup setup_;
     Rng values_;
     Rng faults_;
     std::array<Block, 2> blocks_;

@@ -55,8 +55,8 @@ struct Output {
 class Line {
 public:
     explicit Line(SimConfig config) : config_(std::move(config)), start_(Clock::now()) {
-        for (const StationSpec& spec : config_.stations) {
-            stations_[spec.address] = std::make_unique<Station>(spec, config_.seed);
+        for (const StationSetup& setup : config_.stations) {
+            stations_[setup.address] = std::make_unique<Station>(setup, config_.seed);
         }
         charTime_ = std::chrono::duration_cast<Clock::duration>(Seconds(CharacterSeconds(config_)));
     }

@@ -20,12 +20,12 @@ QByteArray Request(int address, int first, int function = 3, int count = 8) {
     return frame;
 }
 
-StationSpec Spec(int address, Family family, std::map<Fault, double> faults = {}) {
-    StationSpec spec;
-    spec.address = address;
-    spec.family = family;
-    spec.faults = std::move(faults);
-    return spec;
+StationSetup StationOf(int address, Family family, std::map<Fault, double> faults = {}) {
+    StationSetup setup;
+    setup.address = address;
+    setup.family = family;
+    setup.faults = std::move(faults);
+    return setup;
 }
 
 int Status(const QByteArray& reply) {
@@ -65,7 +65,7 @@ TEST(SimStationTest, EveryFamilyAnswersBothBlocksWithValidFramesAndPlausibleStat
     for (const Row& row : rows) {
         for (const quint64 seed : {1ULL, 2ULL, 3ULL, 4ULL}) {
             SCOPED_TRACE(FamilyName(row.family).toStdString() + " seed " + std::to_string(seed));
-            Station station(Spec(12, row.family), seed);
+            Station station(StationOf(12, row.family), seed);
             std::set<QByteArray> distinct;
             for (int i = 0; i < 50; ++i) {
                 for (const int first : {0, 20}) {
@@ -94,9 +94,9 @@ TEST(SimStationTest, EveryFamilyAnswersBothBlocksWithValidFramesAndPlausibleStat
 }
 
 TEST(SimStationTest, ValuesStayInTheirPhysicalRange) {
-    Station ph(Spec(1, Family::Ph), 9);
-    Station chlorine(Spec(2, Family::Chlorine), 9);
-    Station oxygen(Spec(3, Family::Oxygen), 9);
+    Station ph(StationOf(1, Family::Ph), 9);
+    Station chlorine(StationOf(2, Family::Chlorine), 9);
+    Station oxygen(StationOf(3, Family::Oxygen), 9);
     for (int i = 0; i < 300; ++i) {
         MeasurementResults m;
         DecodePh(ph.Respond(Request(1, i % 2 ? 20 : 0)).reply, m);
@@ -110,7 +110,7 @@ TEST(SimStationTest, ValuesStayInTheirPhysicalRange) {
 }
 
 TEST(SimStationTest, FlowVolumesCountUpAsDecimalDigits) {
-    Station flow(Spec(4, Family::Flow), 21);
+    Station flow(StationOf(4, Family::Flow), 21);
     MeasurementResults previous;
     DecodeFlowMeter(flow.Respond(Request(4, 0)).reply, previous);
     for (int i = 0; i < 100; ++i) {
@@ -129,10 +129,11 @@ TEST(SimStationTest, FlowVolumesCountUpAsDecimalDigits) {
 }
 
 TEST(SimStationTest, SameSeedSameRepliesAndFaultsNeverShiftValues) {
-    Station a(Spec(1, Family::Conductivity), 77);
-    Station b(Spec(1, Family::Conductivity), 77);
-    Station c(Spec(1, Family::Conductivity), 78);
-    Station faulty(Spec(1, Family::Conductivity, {{Fault::BadCrc, 0.5}, {Fault::Echo, 0.5}}), 77);
+    Station a(StationOf(1, Family::Conductivity), 77);
+    Station b(StationOf(1, Family::Conductivity), 77);
+    Station c(StationOf(1, Family::Conductivity), 78);
+    Station faulty(StationOf(1, Family::Conductivity, {{Fault::BadCrc, 0.5}, {Fault::Echo, 0.5}}),
+                   77);
     int differences = 0;
     for (int i = 0; i < 40; ++i) {
         const QByteArray request = Request(1, i % 3 ? 0 : 20);
@@ -198,7 +199,7 @@ TEST(SimStationTest, FaultsShapeTheAnswer) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(FaultName(row.fault).toStdString());
-        Station station(Spec(6, Family::Turbidity, {{row.fault, 1.0}}), 5);
+        Station station(StationOf(6, Family::Turbidity, {{row.fault, 1.0}}), 5);
         for (int i = 0; i < 20; ++i) {
             const Answer answer = station.Respond(request);
             EXPECT_EQ(answer.kinds, QStringList{FaultName(row.fault)});
@@ -215,7 +216,7 @@ TEST(SimStationTest, RatesAreProbabilities) {
     const Row rows[] = {{0.0, 0, 0}, {0.3, 240, 360}, {1.0, 1000, 1000}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.rate);
-        Station station(Spec(2, Family::Redox, {{Fault::Silent, row.rate}}), 8);
+        Station station(StationOf(2, Family::Redox, {{Fault::Silent, row.rate}}), 8);
         int silent = 0;
         for (int i = 0; i < 1000; ++i) {
             silent += station.Respond(Request(2, 0)).bytes.isEmpty();
@@ -226,7 +227,7 @@ TEST(SimStationTest, RatesAreProbabilities) {
 }
 
 TEST(SimStationTest, RequestsOutsideTheTwoBlocksGetExceptions) {
-    Station station(Spec(3, Family::Ph), 1);
+    Station station(StationOf(3, Family::Ph), 1);
     struct Row {
         QByteArray request;
         const char* reply;
