@@ -340,13 +340,7 @@ Status ChannelStore::LoadChannelConfig(const QString& path) {
 Status ChannelStore::SaveChannelConfig(const QString& path) const {
     const QString file = path.isEmpty() ? QDir::current().filePath(kConfigFileName) : path;
     const QByteArray bytes = WriteChannelConfigText(records_);
-    const QString reason = SaveWholeFile(file, bytes);
-    if (reason.isNull()) {
-        return Status::Ok();
-    }
-    return Status::Error(QStringLiteral("Impossible d'enregistrer le fichier %1 : %2. L'ancien "
-                                        "fichier est conservé.")
-                             .arg(QFileInfo(file).fileName(), reason));
+    return SaveWholeFile(file, bytes);
 }
 
 void ChannelStore::BuildChannelTitles() {

@@ -3,10 +3,12 @@
 #include <QByteArray>
 #include <QString>
 
+#include "shell/Status.h"
+
 namespace merival {
 
-// Replaces a file with the bytes, or leaves the old file whole. Returns the system's reason of
-// a failure; empty on success.
-[[nodiscard]] QString SaveWholeFile(const QString& path, const QByteArray& bytes);
+// Replaces a file with the bytes, or leaves the old file whole and says so, with the system's
+// reason.
+[[nodiscard]] Status SaveWholeFile(const QString& path, const QByteArray& bytes);
 
 }  // namespace merival

@@ -180,13 +180,7 @@ Status LoadSerialSettings(SerialSettings& settings, const QString& path) {
 Status SaveSerialSettings(const SerialSettings& settings, const QString& path) {
     const QString file = path.isEmpty() ? QDir::current().filePath(kPortComFileName) : path;
     const QByteArray bytes = WriteSerialSettingsText(settings);
-    const QString reason = SaveWholeFile(file, bytes);
-    if (reason.isNull()) {
-        return Status::Ok();
-    }
-    return Status::Error(QStringLiteral("Impossible d'enregistrer le fichier %1 : %2. L'ancien "
-                                        "fichier est conservé.")
-                             .arg(QFileInfo(file).fileName(), reason));
+    return SaveWholeFile(file, bytes);
 }
 
 }  // namespace merival
