@@ -241,52 +241,37 @@ const ChannelRecord& ChannelStore::Record(int k) const {
     return ValidChannel(k) ? records_[k] : EmptyRecord();
 }
 
-void ChannelStore::setSelected(int k, qint16 value) {
+template <typename Change>
+void ChannelStore::edit(int k, Change change) {
     if (ValidChannel(k)) {
         ChannelRecord r = records_[k];
-        r.Selected = value;
+        change(r);
         assign(k, r);
     }
+}
+
+void ChannelStore::setSelected(int k, qint16 value) {
+    edit(k, [value](ChannelRecord& r) { r.Selected = value; });
 }
 
 void ChannelStore::setTypeIndex(int k, qint16 value) {
-    if (ValidChannel(k)) {
-        ChannelRecord r = records_[k];
-        r.TypeIndex = value;
-        assign(k, r);
-    }
+    edit(k, [value](ChannelRecord& r) { r.TypeIndex = value; });
 }
 
 void ChannelStore::setAddress(int k, const QString& value) {
-    if (ValidChannel(k)) {
-        ChannelRecord r = records_[k];
-        r.Address = value;
-        assign(k, r);
-    }
+    edit(k, [&value](ChannelRecord& r) { r.Address = value; });
 }
 
 void ChannelStore::setTag(int k, const QString& value) {
-    if (ValidChannel(k)) {
-        ChannelRecord r = records_[k];
-        r.Tag = value;
-        assign(k, r);
-    }
+    edit(k, [&value](ChannelRecord& r) { r.Tag = value; });
 }
 
 void ChannelStore::setBaseBlock(int k, bool value) {
-    if (ValidChannel(k)) {
-        ChannelRecord r = records_[k];
-        SetBlock(r, false, value);
-        assign(k, r);
-    }
+    edit(k, [value](ChannelRecord& r) { SetBlock(r, false, value); });
 }
 
 void ChannelStore::setExtBlock(int k, bool value) {
-    if (ValidChannel(k)) {
-        ChannelRecord r = records_[k];
-        SetBlock(r, true, value);
-        assign(k, r);
-    }
+    edit(k, [value](ChannelRecord& r) { SetBlock(r, true, value); });
 }
 
 void ChannelStore::assign(int k, const ChannelRecord& record) {

@@ -73,6 +73,9 @@ Q_SIGNALS:
     void recordChanged(int k);
 
 private:
+    // Applies a change to a copy of record k (a valid k only), then assigns it.
+    template <typename Change>
+    void edit(int k, Change change);
     void assign(int k, const ChannelRecord& record);
 
     ChannelRecords records_;
