@@ -18,8 +18,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "base/Operator.h"
 #include "logger/windows/Extraction.h"
-#include "shell/Operator.h"
 
 using namespace merival;
 

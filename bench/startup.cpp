@@ -22,12 +22,12 @@
 #include <cstdio>
 #include <vector>
 
+#include "base/Operator.h"
 #include "config/ChannelStore.h"
 #include "config/windows/ConfigW.h"
 #include "serial/SerialSettings.h"
 #include "shell/App.h"
 #include "shell/MERIVAL.h"
-#include "shell/Operator.h"
 
 namespace {
 

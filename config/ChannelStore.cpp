@@ -7,8 +7,8 @@
 #include <cmath>
 #include <optional>
 
-#include "config/SaveFile.h"
-#include "config/Windows1252.h"
+#include "base/SaveFile.h"
+#include "base/Windows1252.h"
 
 namespace merival {
 namespace {

@@ -5,8 +5,8 @@
 #include <QString>
 #include <array>
 
+#include "base/Status.h"
 #include "config/AppInfo.h"
-#include "shell/Status.h"
 
 namespace merival {
 

@@ -2,7 +2,7 @@
 
 #include <QByteArray>
 
-#include "measure/MeasurementResults.h"
+#include "instruments/MeasurementResults.h"
 
 namespace merival {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "config/Windows1252.h"
+#include "base/Windows1252.h"
 #include "logger/LoggerFormat.h"
 
 namespace merival {

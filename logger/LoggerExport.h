@@ -6,8 +6,8 @@
 #include <QStringList>
 #include <functional>
 
-#include "shell/Operator.h"
-#include "shell/Status.h"
+#include "base/Operator.h"
+#include "base/Status.h"
 
 namespace merival {
 

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "config/Windows1252.h"
+#include "base/Windows1252.h"
 
 namespace merival {
 namespace {

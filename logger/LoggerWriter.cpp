@@ -1,6 +1,6 @@
 #include "logger/LoggerWriter.h"
 
-#include "config/Windows1252.h"
+#include "base/Windows1252.h"
 
 namespace merival {
 namespace {

@@ -79,11 +79,22 @@ void MeasurementCycle::PollChannel(int n) {
     if (poll == nullptr) {
         return;
     }
-    if (!poll(reader_, results_, address, blockOffset)) {
-        Q_EMIT valueText(n, QStringLiteral("HS"));
-        return;
+    ChannelReading current;
+    current.channel = n;
+    current.tag = store_.Record(n).Tag;
+    current.typeIndex = typeIndex;
+    current.typeName = InstrumentTypeList().value(typeIndex).trimmed();
+    current.ok = poll(reader_, results_, address, blockOffset);
+    current.time = QDateTime::currentDateTimeUtc();
+    if (current.ok) {
+        current.text = FormatChannelValue(typeIndex, results_, decimalSeparator_);
+        current.numbers = ReadingNumbers(typeIndex, results_);
+        current.temperature = ReadingTemperature(typeIndex, results_);
+    } else {
+        current.text = QStringLiteral("HS");
     }
-    Q_EMIT valueText(n, FormatChannelValue(typeIndex, results_, decimalSeparator_));
+    Q_EMIT valueText(n, current.text);
+    Q_EMIT reading(current);
 }
 
 }  // namespace merival

@@ -4,8 +4,9 @@
 #include <QObject>
 #include <QString>
 
+#include "instruments/MeasurementResults.h"
+#include "measure/ChannelReading.h"
 #include "measure/MeasureState.h"
-#include "measure/MeasurementResults.h"
 
 namespace merival {
 
@@ -33,6 +34,8 @@ public:
 Q_SIGNALS:
     // "HS" for a silent station; CR LF between the lines of multi-line texts.
     void valueText(int channel, const QString& text);
+    // Right after valueText: the same pass of the same channel, for recorders and watchers.
+    void reading(const merival::ChannelReading& reading);
     void stopPending();
     // Around every pass; passFinished comes once PollInProgress is false again.
     void passStarted();

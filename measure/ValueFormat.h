@@ -3,7 +3,7 @@
 #include <QChar>
 #include <QString>
 
-#include "measure/MeasurementResults.h"
+#include "instruments/MeasurementResults.h"
 
 namespace merival {
 

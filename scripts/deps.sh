@@ -9,6 +9,8 @@ PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     libmodbus-dev clang-14 libclang-rt-14-dev
     xvfb x11-apps imagemagick
+    qt6-charts-dev libqt6sql6-sqlite libmosquitto-dev mosquitto openssl
+    lintian devscripts
 )
 
 missing=()

@@ -9,8 +9,8 @@
 #include <cmath>
 #include <optional>
 
+#include "base/SaveFile.h"
 #include "config/AppInfo.h"
-#include "config/SaveFile.h"
 
 namespace merival {
 namespace {

@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
-#include "shell/Status.h"
+#include "base/Status.h"
 
 namespace merival {
 

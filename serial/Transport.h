@@ -6,9 +6,9 @@
 #include <QTimer>
 #include <array>
 
+#include "base/Status.h"
 #include "serial/SerialPortInterface.h"
 #include "serial/SerialSettings.h"
-#include "shell/Status.h"
 
 namespace merival {
 

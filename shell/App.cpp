@@ -7,6 +7,7 @@
 
 #include "config/windows/ConfigW.h"
 #include "logger/windows/Extraction.h"
+#include "measure/MeasurementCycle.h"
 #include "measure/windows/F_Mesure.h"
 #include "serial/QtSerialPort.h"
 #include "serial/windows/ConfLS.h"
@@ -105,6 +106,7 @@ F_Mesure* App::CreateMeasureWindow() {
     window->setWindowIcon(QIcon(QStringLiteral(":/merival/merival.png")));
     SetMessageParent(window);
     connect(window, &F_Mesure::unloaded, this, [this] { SetMessageParent(main_.get()); });
+    connect(&window->cycle(), &MeasurementCycle::reading, this, &App::reading);
     return window;
 }
 

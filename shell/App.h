@@ -6,9 +6,10 @@
 #include <memory>
 
 #include "config/ChannelStore.h"
+#include "instruments/MeasurementResults.h"
 #include "instruments/Polling.h"
+#include "measure/ChannelReading.h"
 #include "measure/MeasureState.h"
-#include "measure/MeasurementResults.h"
 #include "serial/SerialSettings.h"
 #include "serial/Transport.h"
 
@@ -65,6 +66,11 @@ public:
     static bool InstallFrenchTranslation(QCoreApplication& application);
     // The decimal separator of the system locale.
     [[nodiscard]] static QChar SystemDecimalSeparator();
+
+Q_SIGNALS:
+    // Every channel of every pass of the measurement window, for the history, the alarms and
+    // the publisher.
+    void reading(const merival::ChannelReading& reading);
 
 private:
     F_Mesure* CreateMeasureWindow();

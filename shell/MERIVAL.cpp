@@ -7,11 +7,11 @@
 #include <QMenuBar>
 #include <QPixmap>
 
+#include "base/Operator.h"
 #include "config/AppInfo.h"
 #include "config/ChannelStore.h"
 #include "measure/MeasureState.h"
 #include "measure/windows/F_Mesure.h"
-#include "shell/Operator.h"
 
 namespace merival {
 
@@ -44,6 +44,13 @@ MERIVAL::MERIVAL(const ChannelStore& store, MeasureState& state, Operator& op,
     Extract = Logger->addAction(QStringLiteral("&Extraction Données"));
     Extract->setObjectName(QStringLiteral("Extract"));
 
+    Historique = menuBar()->addMenu(QStringLiteral("&Historique"));
+    Historique->setObjectName(QStringLiteral("Historique"));
+    Alarmes = menuBar()->addMenu(QStringLiteral("&Alarmes"));
+    Alarmes->setObjectName(QStringLiteral("Alarmes"));
+    Diagnostic = menuBar()->addMenu(QStringLiteral("&Diagnostic"));
+    Diagnostic->setObjectName(QStringLiteral("Diagnostic"));
+
     connect(Quitter, &QAction::triggered, this, &MERIVAL::Quitter_Click);
     connect(LS, &QAction::triggered, this, &MERIVAL::LS_Click);
     connect(ConfApp, &QAction::triggered, this, &MERIVAL::ConfApp_Click);
@@ -67,6 +74,9 @@ MERIVAL::~MERIVAL() {
 }
 
 void MERIVAL::Form_Load() {
+    for (QMenu* menu : {Historique, Alarmes, Diagnostic}) {
+        menu->menuAction()->setVisible(!menu->actions().isEmpty());
+    }
     show();
     CentreLogo();
     // The design caption is empty.

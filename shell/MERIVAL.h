@@ -58,6 +58,11 @@ public:
     QMenu* Logger = nullptr;
     QAction* RAZfich = nullptr;
     QAction* Extract = nullptr;
+    // Menus of the capabilities beyond the logger; the composition root fills them, and one
+    // left empty is not shown.
+    QMenu* Historique = nullptr;
+    QMenu* Alarmes = nullptr;
+    QMenu* Diagnostic = nullptr;
 
 protected:
     // Closing the main window ends the program (Form_Unload).

@@ -3,7 +3,7 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "shell/Operator.h"
+#include "base/Operator.h"
 
 namespace merival {
 

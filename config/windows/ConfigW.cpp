@@ -15,10 +15,10 @@
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
+#include "base/Operator.h"
 #include "config/ChannelStore.h"
 #include "measure/MeasureState.h"
 #include "serial/SerialSettings.h"
-#include "shell/Operator.h"
 
 namespace merival {
 namespace {

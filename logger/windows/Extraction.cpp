@@ -19,9 +19,9 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
+#include "base/Operator.h"
 #include "config/AppInfo.h"
 #include "logger/LoggerExport.h"
-#include "shell/Operator.h"
 
 namespace merival {
 namespace {

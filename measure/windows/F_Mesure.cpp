@@ -9,11 +9,11 @@
 #include <QPixmap>
 #include <QPushButton>
 
+#include "base/Operator.h"
 #include "config/ChannelStore.h"
 #include "measure/MeasureState.h"
 #include "measure/MeasurementCycle.h"
 #include "serial/Transport.h"
-#include "shell/Operator.h"
 
 namespace merival {
 

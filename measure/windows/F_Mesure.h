@@ -57,6 +57,8 @@ public:
     // The program is ending: no handler of this window runs any more.
     void Halt();
     [[nodiscard]] bool Unloaded() const { return unloaded_; }
+    // The cycle this window ticks: its readings go to whoever records or watches them.
+    [[nodiscard]] MeasurementCycle& cycle() const { return *cycle_; }
 
     QTimer Minuterie1;
     std::array<QLabel*, kChannelCount> Etiquette1{};

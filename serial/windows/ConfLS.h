@@ -3,7 +3,7 @@
 #include <QWidget>
 #include <array>
 
-#include "shell/Operator.h"
+#include "base/Operator.h"
 
 class QGroupBox;
 class QPushButton;

@@ -4,7 +4,7 @@
 #include <QStringList>
 #include <deque>
 
-#include "shell/Operator.h"
+#include "base/Operator.h"
 
 namespace merival::test {
 

@@ -250,5 +250,48 @@ TEST(MeasurementCycle, SettingsChangedBetweenTicksTakeEffectOnTheNextTick) {
     EXPECT_TRUE(f.Texts().empty());
 }
 
+// Each reading carries the text just shown and the numbers behind it, with the units the
+// text shows; a silent station gives HS and no number.
+TEST(MeasurementCycle, ReadingsMatchTheShownTextsWithTheirNumbers) {
+    Fixture f;
+    f.Channel(0, 2, QStringLiteral("1"));
+    f.Channel(1, 13, QStringLiteral("2"));
+    f.Channel(2, 5, QStringLiteral("3"));
+    f.Channel(3, 0, QStringLiteral("4"));
+    f.store.setTag(0, QStringLiteral("Bassin"));
+    f.reader.stations[{1, 0}] = PhReply(701, 253);
+    f.reader.stations[{2, 0}] = Reply({6, 0, 0, 1834, 1234, 0, 0, 0});
+    // Flow range 20 (one decimal, m3/h): 1234 reads 123.4.
+    f.reader.stations[{3, 0}] = Reply({20, 0x0012, 0, 1234, 200, 0, 0, 0});
+    std::vector<ChannelReading> readings;
+    QObject::connect(&f.cycle, &MeasurementCycle::reading, &f.cycle,
+                     [&](const ChannelReading& r) { readings.push_back(r); });
+
+    f.cycle.Minuterie1_Timer();
+
+    ASSERT_EQ(readings.size(), 4u);
+    const std::map<int, QString> texts = f.Texts();
+    for (const ChannelReading& r : readings) {
+        SCOPED_TRACE(r.channel);
+        EXPECT_EQ(r.text, texts.at(r.channel));
+        EXPECT_EQ(r.time.timeSpec(), Qt::UTC);
+    }
+    EXPECT_EQ(readings[0].tag, QStringLiteral("Bassin"));
+    EXPECT_EQ(readings[0].typeName, QStringLiteral("pH"));
+    EXPECT_EQ(readings[0].numbers, (QList<ReadingNumber>{{u"pH"_qs, 7.01, u"pH"_qs}}));
+    EXPECT_EQ(readings[0].temperature, 25.3);
+    EXPECT_EQ(readings[1].numbers,
+              (QList<ReadingNumber>{{u"Résistivité"_qs, 18.34, u"MOhm"_qs},
+                                    {u"Résistivité 2"_qs, 12.34, u"MOhm"_qs}}));
+    EXPECT_FALSE(readings[1].temperature.has_value());
+    ASSERT_EQ(readings[2].numbers.size(), 3u);
+    EXPECT_EQ(readings[2].numbers[0], (ReadingNumber{u"Débit"_qs, 123.4, u"m3/h"_qs}));
+    EXPECT_TRUE(readings[2].text.startsWith(QStringLiteral("  123,4  m3/h")))
+        << readings[2].text.toStdString();
+    EXPECT_FALSE(readings[3].ok);
+    EXPECT_EQ(readings[3].text, QStringLiteral("HS"));
+    EXPECT_TRUE(readings[3].numbers.isEmpty());
+}
+
 }  // namespace
 }  // namespace merival

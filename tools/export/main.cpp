@@ -8,8 +8,8 @@
 #include <QStringList>
 #include <cstdio>
 
+#include "base/Operator.h"
 #include "logger/LoggerExport.h"
-#include "shell/Operator.h"
 
 using namespace merival;
 

@@ -1,4 +1,4 @@
-#include "config/SaveFile.h"
+#include "base/SaveFile.h"
 
 #include <QFileInfo>
 #include <QSaveFile>

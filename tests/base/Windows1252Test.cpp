@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "config/Windows1252.h"
+#include "base/Windows1252.h"
 
 using namespace merival;
 

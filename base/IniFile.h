@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QSettings>
+#include <QString>
+#include <memory>
+
+#include "base/Status.h"
+
+namespace merival {
+
+// "merival.ini" of the working directory: the settings of the capabilities added beside the
+// two fixed files, one section each. A missing file means the defaults.
+[[nodiscard]] QString IniPath();
+
+// The file in INI format (UTF-8); the path defaults to IniPath().
+[[nodiscard]] std::unique_ptr<QSettings> OpenIni(const QString& path = {});
+
+// A warning naming the file when it could not be read or parsed (the defaults stand), or
+// could not be written after sync().
+[[nodiscard]] Status IniStatus(const QSettings& settings);
+
+}  // namespace merival
