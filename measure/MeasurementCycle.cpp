@@ -33,7 +33,9 @@ MeasurementCycle::MeasurementCycle(const ChannelStore& store, RegisterReader& re
       reader_(reader),
       results_(results),
       state_(state),
-      decimalSeparator_(decimalSeparator) {}
+      decimalSeparator_(decimalSeparator) {
+    clock_.start();
+}
 
 void MeasurementCycle::Minuterie1_Timer() {
     // The transport pumps events while it waits, so a tick can land inside a pass: drop it,
@@ -84,7 +86,11 @@ void MeasurementCycle::PollChannel(int n) {
     current.tag = store_.Record(n).Tag;
     current.typeIndex = typeIndex;
     current.typeName = InstrumentTypeList().value(typeIndex).trimmed();
-    current.ok = poll(reader_, results_, address, blockOffset);
+    const qint64 start = clock_.elapsed();
+    if (silent_.ShouldAsk(n, address, blockOffset, start)) {
+        current.ok = poll(reader_, results_, address, blockOffset);
+        silent_.Record(n, address, blockOffset, current.ok, start);
+    }
     current.time = QDateTime::currentDateTimeUtc();
     if (current.ok) {
         current.text = FormatChannelValue(typeIndex, results_, decimalSeparator_);

@@ -1,12 +1,14 @@
 #pragma once
 
 #include <QChar>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
 #include "instruments/MeasurementResults.h"
 #include "measure/ChannelReading.h"
 #include "measure/MeasureState.h"
+#include "measure/SilentStations.h"
 
 namespace merival {
 
@@ -30,6 +32,9 @@ public:
 
     // Ticks and calls that found a pass running and started nothing.
     [[nodiscard]] int droppedTicks() const { return droppedTicks_; }
+    // After that many HS in a row a station is asked once per interval and reads HS meanwhile;
+    // 0 (the default) asks every station on every pass.
+    void setSilentStations(int passes, qint64 intervalMs) { silent_.setLimits(passes, intervalMs); }
 
 Q_SIGNALS:
     // "HS" for a silent station; CR LF between the lines of multi-line texts.
@@ -48,6 +53,8 @@ private:
     MeasureState& state_;
     QChar decimalSeparator_;
     int droppedTicks_ = 0;
+    SilentStations silent_;
+    QElapsedTimer clock_;
 
     void PollChannel(int n);
 };

@@ -1,8 +1,11 @@
 // merival-poll: the measurement cycle without a window. Reads "config.txt" and "PortCom.dat"
 // of the current directory, opens the port as the measurement window does, and prints one
 // line per polled channel: "Voie <n>", a tab, the value text with its CR LF turned into tabs.
+// With --alarms, the alarms of merival.ini are evaluated, journaled and their command run; each
+// event is printed after the value lines of its pass: "Alarme", channel, event, value text,
+// separated by tabs.
 //
-//   merival-poll [--count N] [--interval MS]
+//   merival-poll [--count N] [--interval MS] [--alarms]
 //
 // Exit status: 0 after N passes or on SIGINT/SIGTERM (the pass in progress ends after its
 // current channel, as with ABANDON); 1 when an option, a file or the port cannot be used.
@@ -19,8 +22,11 @@
 #include <QTimer>
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <optional>
 
+#include "alarms/Alarms.h"
+#include "base/IniFile.h"
 #include "config/ChannelStore.h"
 #include "instruments/Polling.h"
 #include "measure/MeasurementCycle.h"
@@ -46,6 +52,7 @@ void PrintError(const QString& text) {
 struct Options {
     std::optional<long long> count;  // passes; none = until a signal
     int intervalMs = 1000;
+    bool alarms = false;
 };
 
 std::optional<long long> PositiveNumber(const QString& text, long long max) {
@@ -71,7 +78,9 @@ std::optional<Options> ParseOptions(const QStringList& arguments) {
                    i + 1 < arguments.size()) {
             value = arguments[++i];
         }
-        if (name == QStringLiteral("--count")) {
+        if (name == QStringLiteral("--alarms") && equals < 0) {
+            options.alarms = true;
+        } else if (name == QStringLiteral("--count")) {
             options.count = PositiveNumber(value, std::numeric_limits<long long>::max());
             if (!options.count) {
                 PrintError(QStringLiteral("nombre de passes invalide : « %1 »").arg(value));
@@ -87,7 +96,7 @@ std::optional<Options> ParseOptions(const QStringList& arguments) {
             options.intervalMs = static_cast<int>(*ms);
         } else {
             PrintError(QStringLiteral("option inconnue : « %1 »\nusage : merival-poll [--count N] "
-                                      "[--interval MS]")
+                                      "[--interval MS] [--alarms]")
                            .arg(arguments[i]));
             return std::nullopt;
         }
@@ -118,6 +127,16 @@ bool Readable(const QString& name) {
 void PrintValueLine(int channel, QString text) {
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\t"));
     const QByteArray line = (QStringLiteral("Voie %1\t").arg(channel) + text + u'\n').toUtf8();
+    std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stdout);
+    std::fflush(stdout);
+}
+
+void PrintAlarmLine(const AlarmEvent& e) {
+    const QByteArray line =
+        QStringList{QStringLiteral("Alarme"), QString::number(e.channel), e.event, e.text}
+            .join(u'\t')
+            .append(u'\n')
+            .toUtf8();
     std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stdout);
     std::fflush(stdout);
 }
@@ -164,6 +183,27 @@ int Run(QCoreApplication& app) {
     MeasurementCycle cycle(store, reader, results, state,
                            point.isEmpty() ? QChar(u'.') : point.at(0));
 
+    Status iniWarning;
+    const std::unique_ptr<QSettings> ini = OpenIni();
+    if (const Status read = IniStatus(*ini); !read.ok()) {
+        PrintError(QStringLiteral("avertissement : ") + read.message);
+    }
+    const AlarmSettings alarmSettings = LoadAlarmSettings(*ini, &iniWarning);
+    if (!iniWarning.ok()) {
+        PrintError(QStringLiteral("avertissement : ") + iniWarning.message);
+    }
+    cycle.setSilentStations(alarmSettings.lossPasses,
+                            qRound64(alarmSettings.silentIntervalSeconds * 1000));
+    std::unique_ptr<Alarms> alarms;
+    QList<AlarmEvent> passEvents;
+    if (options->alarms) {
+        alarms = std::make_unique<Alarms>(alarmSettings);
+        QObject::connect(&cycle, &MeasurementCycle::reading, alarms.get(), &Alarms::Feed);
+        QObject::connect(alarms.get(), &Alarms::event, &app,
+                         [&](const AlarmEvent& e) { passEvents.append(e); });
+        QObject::connect(alarms.get(), &Alarms::failed, &app, PrintError);
+    }
+
     QTimer tick;
     tick.setInterval(options->intervalMs);
     long long passes = 0;
@@ -181,6 +221,9 @@ int Run(QCoreApplication& app) {
     QObject::connect(&cycle, &MeasurementCycle::valueText, &app, PrintValueLine);
     QObject::connect(&cycle, &MeasurementCycle::stopPending, &app, finish);
     QObject::connect(&cycle, &MeasurementCycle::passFinished, &app, [&] {
+        for (const AlarmEvent& e : std::exchange(passEvents, {})) {
+            PrintAlarmLine(e);
+        }
         ++passes;
         if ((options->count && passes >= *options->count) || state.StopRequested()) {
             finish();
@@ -203,7 +246,12 @@ int Run(QCoreApplication& app) {
     // The first pass at once, then one per interval.
     tick.start();
     QTimer::singleShot(0, &cycle, &MeasurementCycle::Minuterie1_Timer);
-    return app.exec();
+    const int status = app.exec();
+    // Commands already started may finish (each is ended at its time limit).
+    while (alarms && alarms->command().running() > 0) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return status;
 }
 
 }  // namespace

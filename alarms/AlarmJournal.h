@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QThread>
+
+#include "alarms/AlarmEngine.h"
+#include "base/Status.h"
+
+namespace merival {
+
+class JournalWorker;
+
+// "historique.sqlite" of the working directory, shared with the history.
+[[nodiscard]] QString JournalPath();
+
+// The alarm journal: table journal_alarmes, written and read on a thread of its own so that
+// the measurement never waits on the disk. Requests are carried out in the order given.
+class AlarmJournal : public QObject {
+    Q_OBJECT
+public:
+    // The path defaults to JournalPath(); the file is opened on the worker thread.
+    explicit AlarmJournal(const QString& path = {}, QObject* parent = nullptr);
+    ~AlarmJournal() override;
+
+    void Append(const AlarmEvent& event);
+    // Answered by entriesRead, with every event newest first.
+    void RequestEntries();
+
+Q_SIGNALS:
+    void entriesRead(const QList<merival::AlarmEvent>& entries);
+    // A French message, once until the journal works again.
+    void failed(const QString& message);
+
+private:
+    QThread thread_;
+    JournalWorker* worker_ = nullptr;
+};
+
+// CSV like the history's: UTF-8 with BOM, CR LF, ";", local date JJ/MM/AAAA and time
+// HH:MM:SS columns.
+[[nodiscard]] QByteArray JournalCsv(const QList<AlarmEvent>& entries);
+
+}  // namespace merival
