@@ -1,5 +1,7 @@
 #include "measure/MeasurementCycle.h"
 
+#include <QTimer>
+
 #include "config/AppInfo.h"
 #include "config/ChannelStore.h"
 #include "instruments/Polling.h"
@@ -10,6 +12,7 @@ namespace {
 
 constexpr qint16 kBaseBlockOffset = 0;
 constexpr qint16 kExtBlockOffset = 20;
+constexpr qint64 kTickMs = 1000;
 
 // PollInProgress is cleared however the pass ends.
 class PassFlag {
@@ -56,6 +59,8 @@ void MeasurementCycle::RunMeasurementCycle() {
         ++droppedTicks_;
         return;
     }
+    passStartMs_ = clock_.elapsed();
+    unanswered_ = false;
     {
         const PassFlag inProgress(state_.PollInProgress);
         Q_EMIT passStarted();
@@ -67,6 +72,11 @@ void MeasurementCycle::RunMeasurementCycle() {
                 break;
             }
         }
+    }
+    // The wait for a silent station's reply is given back to the live ones: the tick timer
+    // does not fire while its own handler runs, so the ticks of that wait are lost.
+    if (unanswered_ && clock_.elapsed() - passStartMs_ >= kTickMs) {
+        QTimer::singleShot(0, this, &MeasurementCycle::Minuterie1_Timer);
     }
     // After the flag is down, so that a receiver may shut the measurement down at once.
     Q_EMIT passFinished();
@@ -86,10 +96,10 @@ void MeasurementCycle::PollChannel(int n) {
     current.tag = store_.Record(n).Tag;
     current.typeIndex = typeIndex;
     current.typeName = InstrumentTypeList().value(typeIndex).trimmed();
-    const qint64 start = clock_.elapsed();
-    if (silent_.ShouldAsk(n, address, blockOffset, start)) {
+    if (silent_.ShouldAsk(n, address, blockOffset, passStartMs_)) {
         current.ok = poll(reader_, results_, address, blockOffset);
-        silent_.Record(n, address, blockOffset, current.ok, start);
+        silent_.Record(n, address, blockOffset, current.ok, passStartMs_);
+        unanswered_ = unanswered_ || (!current.ok && silent_.enabled());
     }
     current.time = QDateTime::currentDateTimeUtc();
     if (current.ok) {

@@ -33,7 +33,8 @@ public:
     // Ticks and calls that found a pass running and started nothing.
     [[nodiscard]] int droppedTicks() const { return droppedTicks_; }
     // After that many HS in a row a station is asked once per interval and reads HS meanwhile;
-    // 0 (the default) asks every station on every pass.
+    // 0 (the default) asks every station on every pass. Otherwise, a pass that an unanswered
+    // exchange made last a second or more is followed at once by the next one.
     void setSilentStations(int passes, qint64 intervalMs) { silent_.setLimits(passes, intervalMs); }
 
 Q_SIGNALS:
@@ -55,6 +56,8 @@ private:
     int droppedTicks_ = 0;
     SilentStations silent_;
     QElapsedTimer clock_;
+    qint64 passStartMs_ = 0;
+    bool unanswered_ = false;  // with silent stations watched, an exchange of this pass failed
 
     void PollChannel(int n);
 };

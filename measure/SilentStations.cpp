@@ -1,16 +1,24 @@
 #include "measure/SilentStations.h"
 
 namespace merival {
+namespace {
 
-bool SilentStations::ShouldAsk(int channel, double address, int block, qint64 nowMs) const {
+// Ticks jitter by a few milliseconds: a try due on a tick is not put off to the next one.
+constexpr qint64 kEarlyMs = 250;
+
+}  // namespace
+
+bool SilentStations::Lost(int channel, double address, int block) const {
     if (passes_ <= 0 || channel < 0 || channel >= kChannelCount) {
-        return true;
+        return false;
     }
     const Station& s = stations_[channel];
-    if (s.address != address || s.block != block || s.misses < passes_) {
-        return true;
-    }
-    return nowMs - s.lastTryMs >= intervalMs_;
+    return s.address == address && s.block == block && s.misses >= passes_;
+}
+
+bool SilentStations::ShouldAsk(int channel, double address, int block, qint64 nowMs) const {
+    return !Lost(channel, address, block) ||
+           nowMs - stations_[channel].lastTryMs + kEarlyMs >= intervalMs_;
 }
 
 void SilentStations::Record(int channel, double address, int block, bool answered, qint64 startMs) {

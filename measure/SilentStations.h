@@ -18,7 +18,10 @@ public:
         passes_ = passes;
         intervalMs_ = intervalMs;
     }
+    [[nodiscard]] bool enabled() const { return passes_ > 0; }
     [[nodiscard]] bool ShouldAsk(int channel, double address, int block, qint64 nowMs) const;
+    // The station has missed enough exchanges to be asked only once per interval.
+    [[nodiscard]] bool Lost(int channel, double address, int block) const;
     // The outcome of an exchange that started at startMs.
     void Record(int channel, double address, int block, bool answered, qint64 startMs);
 

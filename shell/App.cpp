@@ -11,6 +11,7 @@
 #include "measure/windows/F_Mesure.h"
 #include "serial/QtSerialPort.h"
 #include "serial/windows/ConfLS.h"
+#include "shell/AppAlarms.h"
 #include "shell/MERIVAL.h"
 #include "shell/QtOperator.h"
 
@@ -82,6 +83,7 @@ void App::ShowMainWindow() {
         commands.showLoggerExport = [this] { ShowExtraction(false); };
         commands.endApplication = [this] { EndApplication(); };
         main_ = std::make_unique<MERIVAL>(store_, state_, *op_, std::move(commands));
+        SetUpAlarms();
         SetMessageParent(main_.get());
         main_->Form_Load();
         return;
@@ -107,6 +109,7 @@ F_Mesure* App::CreateMeasureWindow() {
     SetMessageParent(window);
     connect(window, &F_Mesure::unloaded, this, [this] { SetMessageParent(main_.get()); });
     connect(&window->cycle(), &MeasurementCycle::reading, this, &App::reading);
+    ConnectAlarms(window);
     return window;
 }
 

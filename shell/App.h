@@ -17,6 +17,7 @@ class QCoreApplication;
 
 namespace merival {
 
+struct AppAlarms;
 class ConfLS;
 class ConfigW;
 class Extraction;
@@ -77,6 +78,9 @@ private:
     void ShowSerialLink();
     void ShowExtraction(bool resetMode);
     void SetMessageParent(QWidget* window);
+    // AppAlarms.cpp: the alarm chain and the "Alarmes" menu; the measurement window's readings.
+    void SetUpAlarms();
+    void ConnectAlarms(F_Mesure* window);
 
     ChannelStore store_;
     SerialSettings settings_;
@@ -90,6 +94,8 @@ private:
     std::function<void(int)> exit_;
     QChar decimalSeparator_;
     bool ending_ = false;
+
+    std::unique_ptr<AppAlarms> alarms_;
 
     // Declared last: the windows go before what they refer to.
     std::unique_ptr<ConfigW> config_;

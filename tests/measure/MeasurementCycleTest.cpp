@@ -293,5 +293,27 @@ TEST(MeasurementCycle, ReadingsMatchTheShownTextsWithTheirNumbers) {
     EXPECT_TRUE(readings[3].numbers.isEmpty());
 }
 
+TEST(MeasurementCycle, ASilentStationIsLeftOutAfterItsMissesButStillReadsHS) {
+    Fixture f;
+    f.Channel(0, 2, QStringLiteral("1"));
+    f.Channel(1, 2, QStringLiteral("2"));  // silent
+    f.reader.stations[{1, 0}] = PhReply(700, 200);
+    f.cycle.setSilentStations(2, 3'600'000);
+    std::vector<bool> ok;
+    QObject::connect(&f.cycle, &MeasurementCycle::reading, &f.cycle,
+                     [&](const ChannelReading& r) { ok.push_back(r.ok); });
+    for (int pass = 0; pass < 4; ++pass) {
+        f.cycle.RunMeasurementCycle();
+        EXPECT_EQ(f.Texts().at(1), QStringLiteral("HS"));
+    }
+    EXPECT_EQ(std::count(f.reader.calls.begin(), f.reader.calls.end(), ScriptedReader::Call{2, 0}),
+              2);
+    EXPECT_EQ(f.reader.calls.size(), 6u) << "the live station in every pass";
+    EXPECT_EQ(ok, (std::vector<bool>{true, false, true, false, true, false, true, false}));
+    f.store.setAddress(1, QStringLiteral("1"));  // now a station that answers
+    f.cycle.RunMeasurementCycle();
+    EXPECT_EQ(f.Texts().at(1), QStringLiteral("7,00 pH     20,0  °C"));
+}
+
 }  // namespace
 }  // namespace merival

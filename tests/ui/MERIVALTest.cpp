@@ -100,7 +100,8 @@ TEST_F(MERIVALTest, StartsOnTheConfigurationDialogThenShowsTheMainWindow) {
         bar << item.join('/');
     }
     EXPECT_EQ(bar, QStringList({"&Fichier/&Quitter", "&Configuration/&Liaison Série/&Application",
-                                "&Mesure", "&Logger/&Init/RAZ fichier/&Extraction Données"}));
+                                "&Mesure", "&Logger/&Init/RAZ fichier/&Extraction Données",
+                                "&Alarmes/&Seuils…/&Journal"}));
     EXPECT_EQ(main->Mesure->menu(), nullptr);
 }
 

@@ -1,0 +1,81 @@
+// The alarms in the composition root: the chain fed by the measurement window's readings,
+// the "Alarmes" menu and its windows.
+
+#include "shell/AppAlarms.h"
+
+#include <QAction>
+#include <QMenu>
+
+#include "base/IniFile.h"
+#include "base/Operator.h"
+#include "measure/MeasurementCycle.h"
+#include "measure/windows/F_Mesure.h"
+#include "shell/App.h"
+#include "shell/MERIVAL.h"
+
+namespace merival {
+namespace {
+
+void ApplyToCycle(MeasurementCycle& cycle, const AlarmSettings& s) {
+    cycle.setSilentStations(s.lossPasses, qRound64(s.silentIntervalSeconds * 1000));
+}
+
+}  // namespace
+
+void App::SetUpAlarms() {
+    alarms_ = std::make_unique<AppAlarms>();
+    const auto ini = OpenIni();
+    Status warning = IniStatus(*ini);
+    const AlarmSettings settings = LoadAlarmSettings(*ini, warning.ok() ? &warning : nullptr);
+    if (!warning.ok()) {
+        op_->message(warning.message, AppTitle(), OperatorIcon::Exclamation);
+    }
+    alarms_->alarms = std::make_unique<Alarms>(settings);
+    Alarms& alarms = *alarms_->alarms;
+    connect(&alarms, &Alarms::failed, this, [this](const QString& message) {
+        op_->beep();
+        op_->message(message, AppTitle(), OperatorIcon::Exclamation);
+    });
+    connect(&alarms, &Alarms::event, this, [this](const AlarmEvent& e) {
+        if (e.raisesAlarm()) {
+            op_->beep();
+        }
+        if (alarms_->journalWindow && alarms_->journalWindow->isVisible()) {
+            alarms_->journalWindow->Refresh();
+        }
+    });
+
+    alarms_->settingsDialog = std::make_unique<AlarmSettingsDialog>(
+        store_, *op_, decimalSeparator_, [this](const AlarmSettings& saved) {
+            alarms_->alarms->setSettings(saved);
+            if (F_Mesure* mesure = measureWindow()) {
+                ApplyToCycle(mesure->cycle(), saved);
+            }
+        });
+    alarms_->journalWindow = std::make_unique<AlarmJournalWindow>(alarms.journal(), *op_);
+    for (QWidget* window : {static_cast<QWidget*>(alarms_->settingsDialog.get()),
+                            static_cast<QWidget*>(alarms_->journalWindow.get())}) {
+        window->setWindowIcon(QIcon(QStringLiteral(":/merival/merival.png")));
+    }
+
+    QAction* seuils = main_->Alarmes->addAction(QStringLiteral("&Seuils…"));
+    seuils->setObjectName(QStringLiteral("Seuils"));
+    connect(seuils, &QAction::triggered, this, [this] {
+        SetMessageParent(alarms_->settingsDialog.get());
+        alarms_->settingsDialog->ShowFromMenu();
+    });
+    QAction* journal = main_->Alarmes->addAction(QStringLiteral("&Journal"));
+    journal->setObjectName(QStringLiteral("Journal"));
+    connect(journal, &QAction::triggered, this, [this] {
+        SetMessageParent(alarms_->journalWindow.get());
+        alarms_->journalWindow->ShowFromMenu();
+    });
+}
+
+void App::ConnectAlarms(F_Mesure* window) {
+    Alarms& alarms = *alarms_->alarms;
+    ApplyToCycle(window->cycle(), alarms.engine().settings());
+    connect(&window->cycle(), &MeasurementCycle::reading, &alarms, &Alarms::Feed);
+}
+
+}  // namespace merival

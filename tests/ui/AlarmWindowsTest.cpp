@@ -1,0 +1,116 @@
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QTableWidget>
+
+#include "alarms/AlarmJournal.h"
+#include "alarms/windows/AlarmJournalWindow.h"
+#include "alarms/windows/AlarmSettingsDialog.h"
+#include "base/IniFile.h"
+#include "common/ScriptedOperator.h"
+#include "common/TempDir.h"
+#include "config/ChannelStore.h"
+
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
+
+namespace merival {
+namespace {
+
+TEST(AlarmSettingsDialog, RefusesBadInputInFrenchAndSavesGoodInputWithAPoint) {
+    test::CurrentTempDir dir;
+    test::ScriptedOperator op;
+    ChannelStore store;
+    std::optional<AlarmSettings> applied;
+    AlarmSettingsDialog dialog(store, op, u',', [&](const AlarmSettings& s) { applied = s; });
+    dialog.ShowFromMenu();
+    EXPECT_TRUE(dialog.CochePerte->isChecked()) << "loss of communication on by default";
+    EXPECT_EQ(dialog.IntervalleStationMuette->text(), QStringLiteral("10"));
+
+    dialog.CocheHaut[1]->setChecked(true);
+    dialog.CocheBas[1]->setChecked(true);
+    dialog.SeuilBas[1]->setText(QStringLiteral("6,5"));
+    struct Bad {
+        QLineEdit* field;
+        const char* text;
+        const char* message;
+    };
+    const Bad rows[] = {
+        {dialog.SeuilHaut[1], "8.5", "Voie 1 : seuil haut : « 8.5 » n'est pas un nombre"},
+        {dialog.SeuilHaut[1], "", "n'est pas un nombre (séparateur décimal « , »)"},
+        {dialog.SeuilHaut[1], "6,5", "le seuil haut doit être supérieur au seuil bas"},
+        {dialog.Retard[1], "-1", "Voie 1 : retard doit être compris entre 0 et 86400"},
+        {dialog.PerteCommunication, "2,5", "doit être entier"},
+    };
+    for (const Bad& row : rows) {
+        SCOPED_TRACE(row.text);
+        dialog.SeuilHaut[1]->setText(QStringLiteral("8,5"));
+        dialog.Retard[1]->setText(QStringLiteral("0"));
+        dialog.PerteCommunication->setText(QStringLiteral("3"));
+        row.field->setText(QString::fromUtf8(row.text));
+        op.shown.clear();
+        EXPECT_FALSE(dialog.Valider_Click());
+        ASSERT_EQ(op.shown.size(), 1u);
+        EXPECT_TRUE(op.shown[0].text.contains(QString::fromUtf8(row.message)))
+            << op.shown[0].text.toStdString();
+        EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("merival.ini"))));
+        EXPECT_FALSE(applied.has_value());
+    }
+
+    dialog.SeuilHaut[1]->setText(QStringLiteral("8,5"));
+    dialog.BandeMorte[1]->setText(QStringLiteral("0,05"));
+    dialog.CochePerte->setChecked(false);
+    dialog.Commande->setText(QStringLiteral("/usr/local/bin/sms"));
+    EXPECT_TRUE(dialog.Valider_Click());
+    ASSERT_TRUE(applied.has_value());
+    EXPECT_EQ(applied->channels[1], (ChannelAlarmSettings{6.5, 8.5, 0.05, 0}));
+    EXPECT_EQ(applied->lossPasses, 0);
+    const QString ini = QString::fromUtf8(dir.read(QStringLiteral("merival.ini")));
+    EXPECT_TRUE(ini.contains(QStringLiteral("Voie1\\SeuilHaut=8.5"))) << ini.toStdString();
+    EXPECT_TRUE(ini.contains(QStringLiteral("Voie1\\BandeMorte=0.05")));
+    EXPECT_TRUE(ini.contains(QStringLiteral("PerteCommunication=0")));
+    EXPECT_FALSE(ini.contains(QStringLiteral("Voie0\\SeuilHaut")));
+
+    dialog.ShowFromMenu();
+    EXPECT_EQ(dialog.SeuilBas[1]->text(), QStringLiteral("6,5")) << "read back with a comma";
+    EXPECT_FALSE(dialog.SeuilBas[0]->isEnabled());
+}
+
+TEST(AlarmJournalWindow, NewestFirstAndExportedAsCsv) {
+    test::CurrentTempDir dir;
+    test::ScriptedOperator op;
+    AlarmJournal journal;
+    const QDateTime t = QDateTime::fromMSecsSinceEpoch(1'700'000'000'000, Qt::UTC);
+    journal.Append({t, 2, QStringLiteral("Sortie"), QStringLiteral("9,1 pH"), alarm_event::kHigh});
+    journal.Append({t.addSecs(5), 2, QStringLiteral("Sortie"), QStringLiteral("7,0 pH"),
+                    alarm_event::kReturn});
+    AlarmJournalWindow window(journal, op);
+    bool shown = false;
+    QObject::connect(&window, &AlarmJournalWindow::shown, &window, [&] { shown = true; });
+    window.ShowFromMenu();
+    QElapsedTimer guard;
+    guard.start();
+    while (!shown && guard.elapsed() < 10000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    ASSERT_EQ(window.Tableau->rowCount(), 2);
+    EXPECT_EQ(window.Tableau->item(0, 5)->text(), QStringLiteral("Retour à la normale"));
+    EXPECT_EQ(window.Tableau->item(1, 4)->text(), QStringLiteral("9,1 pH"));
+    EXPECT_EQ(window.Tableau->item(1, 1)->text(),
+              t.toLocalTime().toString(QStringLiteral("HH:mm:ss")));
+
+    EXPECT_TRUE(window.ExportCsv(dir.filePath(QStringLiteral("j.csv"))));
+    EXPECT_EQ(dir.read(QStringLiteral("j.csv")), JournalCsv(window.entries()));
+    EXPECT_TRUE(dir.read(QStringLiteral("j.csv")).contains("Retour à la normale\r\n"));
+    op.shown.clear();
+    EXPECT_FALSE(window.ExportCsv(dir.path()));
+    ASSERT_EQ(op.shown.size(), 1u);
+    EXPECT_EQ(op.shown[0].icon, OperatorIcon::Error);
+}
+
+}  // namespace
+}  // namespace merival
