@@ -1,5 +1,6 @@
 // merival-screenshots: runs the desktop program in the current directory and drives it as an
-// operator would (OK in the start-up dialog, Mesure, the serial link and extraction dialogs),
+// operator would (OK in the start-up dialog, Mesure, the serial link and extraction dialogs,
+// the alarm settings and journal),
 // saving a picture of each window
 // into the folder given as argument. Used by scripts/screenshots.sh under a virtual display.
 //
@@ -15,6 +16,14 @@
 #include <QTimer>
 #include <cstdio>
 
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QRegularExpression>
+#include <functional>
+
+#include "alarms/windows/AlarmJournalWindow.h"
+#include "alarms/windows/AlarmSettingsDialog.h"
 #include "config/windows/ConfigW.h"
 #include "logger/windows/Extraction.h"
 #include "measure/windows/F_Mesure.h"
@@ -55,6 +64,47 @@ void Fill(QWidget* window) {
     if (QScreen* screen = window->screen()) {
         window->setGeometry(screen->availableGeometry());
     }
+}
+
+// Alarmes > Seuils… with a high limit just under the pH shown, so that the next passes raise
+// the alarm; then the measurement window with that row in alarm, and the journal.
+void AlarmShots(merival::App& app, const QDir& out, int& failures, std::function<void()> done) {
+    app.mainWindow()->Alarmes->actions().at(0)->trigger();
+    auto* dialog = FindWindow<merival::AlarmSettingsDialog>();
+    merival::F_Mesure* mesure = app.measureWindow();
+    if (dialog == nullptr || mesure == nullptr) {
+        std::fprintf(stderr, "FAILED: no alarm settings dialog or measurement window\n");
+        QCoreApplication::exit(1);
+        return;
+    }
+    static const QRegularExpression number(QStringLiteral(R"(-?\d+[.,]?\d*)"));
+    const QString ph = number.match(mesure->Etiquette3[1]->text()).captured();
+    const QChar point = app.decimalSeparator();
+    const double value = QString(ph).replace(u',', u'.').toDouble();
+    dialog->CocheHaut[1]->setChecked(true);
+    dialog->SeuilHaut[1]->setText(QString::number(value - 0.05, 'f', 2).replace(u'.', point));
+    dialog->BandeMorte[1]->setText(QStringLiteral("0") + point + QStringLiteral("1"));
+    dialog->CocheBas[1]->setChecked(true);
+    dialog->SeuilBas[1]->setText(QString::number(value - 1.5, 'f', 1).replace(u'.', point));
+    dialog->Retard[3]->setText(QStringLiteral("5"));
+    dialog->CocheHaut[3]->setChecked(true);
+    dialog->SeuilHaut[3]->setText(QStringLiteral("2500"));
+    dialog->adjustSize();
+    QTimer::singleShot(1000, qApp, [&app, out, &failures, dialog, done] {
+        failures += !Save(dialog, out, QStringLiteral("alarm-settings.png"));
+        dialog->Valider->click();
+        QTimer::singleShot(3500, qApp, [&app, out, &failures, done] {
+            if (merival::F_Mesure* w = app.measureWindow()) {
+                failures += !Save(w, out, QStringLiteral("alarm-row.png"));
+            }
+            app.mainWindow()->Alarmes->actions().at(1)->trigger();
+            QTimer::singleShot(1500, qApp, [out, &failures, done] {
+                failures += !SaveFound(FindWindow<merival::AlarmJournalWindow>(), out,
+                                       QStringLiteral("alarm-journal.png"));
+                done();
+            });
+        });
+    });
 }
 
 }  // namespace
@@ -117,7 +167,8 @@ int main(int argc, char** argv) {
                     QTimer::singleShot(1500, &application, [&] {
                         failures += !SaveFound(FindWindow<merival::Extraction>(), out,
                                                QStringLiteral("extraction.png"));
-                        app.mainWindow()->Quitter->trigger();
+                        AlarmShots(app, out, failures,
+                                   [&] { app.mainWindow()->Quitter->trigger(); });
                     });
                 });
             });
