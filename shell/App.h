@@ -81,6 +81,7 @@ private:
     // AppAlarms.cpp: the alarm chain and the "Alarmes" menu; the measurement window's readings.
     void SetUpAlarms();
     void ConnectAlarms(F_Mesure* window);
+    void ReportAlarmFailure(const QString& message);
 
     ChannelStore store_;
     SerialSettings settings_;

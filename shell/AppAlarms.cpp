@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QMenu>
+#include <QTimer>
 
 #include "base/IniFile.h"
 #include "base/Operator.h"
@@ -32,10 +33,7 @@ void App::SetUpAlarms() {
     }
     alarms_->alarms = std::make_unique<Alarms>(settings);
     Alarms& alarms = *alarms_->alarms;
-    connect(&alarms, &Alarms::failed, this, [this](const QString& message) {
-        op_->beep();
-        op_->message(message, AppTitle(), OperatorIcon::Exclamation);
-    });
+    connect(&alarms, &Alarms::failed, this, &App::ReportAlarmFailure);
     connect(&alarms, &Alarms::event, this, [this](const AlarmEvent& e) {
         if (e.raisesAlarm()) {
             op_->beep();
@@ -70,6 +68,19 @@ void App::SetUpAlarms() {
         SetMessageParent(alarms_->journalWindow.get());
         alarms_->journalWindow->ShowFromMenu();
     });
+}
+
+void App::ReportAlarmFailure(const QString& message) {
+    // A message box opened under a pass would hold the pass, and the measurement, until the
+    // operator answers it: it waits for the pass to end.
+    if (state_.PollInProgress) {
+        QTimer::singleShot(100, this, [this, message] { ReportAlarmFailure(message); });
+        return;
+    }
+    if (!ending_) {
+        op_->beep();
+        op_->message(message, AppTitle(), OperatorIcon::Exclamation);
+    }
 }
 
 void App::ConnectAlarms(F_Mesure* window) {
