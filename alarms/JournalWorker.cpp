@@ -92,7 +92,14 @@ Status JournalWorker::WritePending() {
         }
     }
     QSqlDatabase db = QSqlDatabase::database(kConnection, false);
-    db.transaction();
+    const auto failure = [this](const QString& why) {
+        return Status::Error(QStringLiteral("Le journal des alarmes n'a pas pu être écrit dans "
+                                            "« %1 » (%2) : nouvel essai au prochain événement.")
+                                 .arg(QDir::toNativeSeparators(path_), why));
+    };
+    if (!db.transaction()) {
+        return failure(db.lastError().text());
+    }
     QSqlQuery insert(db);
     insert.prepare(
         QStringLiteral("INSERT INTO journal_alarmes(t_ms, voie, repere, texte, "
@@ -106,18 +113,13 @@ Status JournalWorker::WritePending() {
         if (!insert.exec()) {
             const QString why = insert.lastError().text();
             db.rollback();
-            return Status::Error(
-                QStringLiteral("Le journal des alarmes n'a pas pu être écrit dans « %1 » (%2) : "
-                               "nouvel essai au prochain événement.")
-                    .arg(QDir::toNativeSeparators(path_), why));
+            return failure(why);
         }
     }
     if (!db.commit()) {
         const QString why = db.lastError().text();
         db.rollback();
-        return Status::Error(QStringLiteral("Le journal des alarmes n'a pas pu être écrit dans "
-                                            "« %1 » (%2) : nouvel essai au prochain événement.")
-                                 .arg(QDir::toNativeSeparators(path_), why));
+        return failure(why);
     }
     pending_.clear();
     return Status::Ok();
