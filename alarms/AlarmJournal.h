@@ -16,7 +16,8 @@ class JournalWorker;
 [[nodiscard]] QString JournalPath();
 
 // The alarm journal: table journal_alarmes, written and read on a thread of its own so that
-// the measurement never waits on the disk. Requests are carried out in the order given.
+// the measurement never waits on the disk. Requests are carried out in the order given. One
+// at a time per process: its connection has the one name "merival-journal".
 class AlarmJournal : public QObject {
     Q_OBJECT
 public:

@@ -147,6 +147,38 @@ TEST(AlarmChain, AForeignOrDamagedFileIsRefusedAndLeftAlone) {
     }
 }
 
+TEST(AlarmChain, AnEventTheBusyFileCouldNotTakeIsWrittenWithTheNext) {
+    test::CurrentTempDir dir;
+    AlarmJournal journal;
+    QStringList failures;
+    QObject::connect(&journal, &AlarmJournal::failed, &journal,
+                     [&](const QString& m) { failures << m; });
+    journal.Append({kStart, 1, QStringLiteral("A"), QStringLiteral("9"), alarm_event::kHigh});
+    ASSERT_EQ(ReadJournal(journal).size(), 1);
+    {
+        // Another writer (the history, say) holds the file past the busy time-out.
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("busy"));
+        db.setDatabaseName(dir.filePath(QStringLiteral("historique.sqlite")));
+        ASSERT_TRUE(db.open());
+        QSqlQuery q(db);
+        ASSERT_TRUE(q.exec(QStringLiteral("BEGIN IMMEDIATE")));
+        journal.Append(
+            {kStart.addSecs(1), 1, QStringLiteral("A"), QStringLiteral("7"), alarm_event::kReturn});
+        ASSERT_TRUE(PumpUntil([&] { return !failures.isEmpty(); }));
+        ASSERT_TRUE(q.exec(QStringLiteral("ROLLBACK")));
+        q = QSqlQuery();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("busy"));
+    journal.Append({kStart.addSecs(2), 1, QStringLiteral("A"), QStringLiteral("7"),
+                    alarm_event::kAcknowledge});
+    const QList<AlarmEvent> entries = ReadJournal(journal);
+    ASSERT_EQ(entries.size(), 3) << "nothing lost";
+    EXPECT_EQ(entries[1].event, alarm_event::kReturn);
+    EXPECT_EQ(failures.size(), 1);
+}
+
 TEST(AlarmChain, CsvLikeTheHistory) {
     qputenv("TZ", "Europe/Paris");
     tzset();
