@@ -21,6 +21,20 @@ void ApplyToCycle(MeasurementCycle& cycle, const AlarmSettings& s) {
     cycle.setSilentStations(s.lossPasses, qRound64(s.silentIntervalSeconds * 1000));
 }
 
+RowAlarm RowFor(AlarmState state) {
+    switch (state) {
+        case AlarmState::Normal:
+            break;
+        case AlarmState::ActiveUnacknowledged:
+            return RowAlarm::Unacknowledged;
+        case AlarmState::ActiveAcknowledged:
+            return RowAlarm::Acknowledged;
+        case AlarmState::ReturnedUnacknowledged:
+            return RowAlarm::ReturnedUnacknowledged;
+    }
+    return RowAlarm::None;
+}
+
 }  // namespace
 
 void App::SetUpAlarms() {
@@ -87,6 +101,13 @@ void App::ConnectAlarms(F_Mesure* window) {
     Alarms& alarms = *alarms_->alarms;
     ApplyToCycle(window->cycle(), alarms.engine().settings());
     connect(&window->cycle(), &MeasurementCycle::reading, &alarms, &Alarms::Feed);
+    for (int n = 0; n < kChannelCount; ++n) {
+        window->setRowAlarm(n, RowFor(alarms.engine().State(n)));
+    }
+    connect(&alarms, &Alarms::stateChanged, window, [window](int channel, AlarmState state) {
+        window->setRowAlarm(channel, RowFor(state));
+    });
+    connect(window, &F_Mesure::acknowledge, &alarms, &Alarms::AcknowledgeAll);
 }
 
 }  // namespace merival

@@ -8,6 +8,7 @@
 #include <QLoggingCategory>
 #include <QPixmap>
 #include <QPushButton>
+#include <algorithm>
 
 #include "base/Operator.h"
 #include "config/ChannelStore.h"
@@ -35,6 +36,7 @@ constexpr int kButtonHeight = 495;
 constexpr int kDecorationTopInset = 125;
 constexpr int kDecorationSideInset = 60;
 constexpr std::array<int, kChannelCount> kValueWidth{3290, 3290, 3290, 3285};
+constexpr int kBlinkMs = 500;
 
 QFont SansFont(double points, bool bold) {
     // The design font. Where it is missing, fonts of similar width come before the platform's
@@ -148,11 +150,21 @@ void F_Mesure::BuildControls() {
         palette.setColor(QPalette::WindowText, QColor(255, 255, 0));
         value->setPalette(palette);
         Etiquette3[k] = value;
+        valuePalette_ = palette;
     }
 
     Commande1 = new QPushButton(QStringLiteral("ABANDON"), sheet);
     Commande1->setObjectName(QStringLiteral("Commande1"));
     connect(Commande1, &QPushButton::clicked, this, &F_Mesure::Commande1_Click);
+    Acquitter = new QPushButton(QStringLiteral("Acquitter"), sheet);
+    Acquitter->setObjectName(QStringLiteral("Acquitter"));
+    Acquitter->hide();
+    connect(Acquitter, &QPushButton::clicked, this, &F_Mesure::acknowledge);
+    Clignotement.setInterval(kBlinkMs);
+    connect(&Clignotement, &QTimer::timeout, this, [this] {
+        blinkOn_ = !blinkOn_;
+        ShowAlarms();
+    });
 
     // Design-time geometry: the rows stacked as if every channel were selected.
     for (int n = 0; n < kChannelCount; ++n) {
@@ -173,6 +185,8 @@ void F_Mesure::BuildControls() {
     Cadre1->setGeometry(X(kFrameLeft), Y(design_.frameTop), X(kFrameWidth), Y(kFrameMargin));
     Commande1->setGeometry(X(kFrameLeft + (kFrameWidth - kButtonWidth) / 2), Y(bottom),
                            X(kButtonWidth), Y(kButtonHeight));
+    Acquitter->setGeometry(X(kFrameLeft + kFrameWidth - kButtonWidth), Y(bottom), X(kButtonWidth),
+                           Y(kButtonHeight));
     Feuille->resize(X(kFrameLeft * 2 + kFrameWidth), Y(bottom + kButtonHeight + kButtonGap));
 }
 
@@ -212,6 +226,8 @@ void F_Mesure::PlaceRows(const PaneLayout& layout) {
                          X(kFrameWidth - 2 * kDecorationSideInset), Y(layout.decorationHeight));
     const int buttonTop = design_.frameTop + layout.frameHeight + kButtonGap;
     Commande1->setGeometry(X(kFrameLeft + (kFrameWidth - kButtonWidth) / 2), Y(buttonTop),
+                           X(kButtonWidth), Y(kButtonHeight));
+    Acquitter->setGeometry(X(kFrameLeft + kFrameWidth - kButtonWidth), Y(buttonTop),
                            X(kButtonWidth), Y(kButtonHeight));
     Feuille->resize(X(kFrameLeft * 2 + kFrameWidth), Y(buttonTop + kButtonHeight + kButtonGap));
     setMinimumSize(Feuille->size());
@@ -260,6 +276,40 @@ void F_Mesure::paintEvent(QPaintEvent* event) {
 void F_Mesure::SetValueText(int channel, const QString& text) {
     if (channel >= 0 && channel < kChannelCount) {
         Etiquette3[static_cast<size_t>(channel)]->setText(DisplayText(text));
+    }
+}
+
+void F_Mesure::setRowAlarm(int channel, RowAlarm alarm) {
+    if (channel < 0 || channel >= kChannelCount) {
+        return;
+    }
+    rowAlarm_[static_cast<size_t>(channel)] = alarm;
+    const bool waiting = std::any_of(rowAlarm_.begin(), rowAlarm_.end(), [](RowAlarm a) {
+        return a == RowAlarm::Unacknowledged || a == RowAlarm::ReturnedUnacknowledged;
+    });
+    Acquitter->setVisible(waiting);
+    if (waiting && !Clignotement.isActive()) {
+        blinkOn_ = true;
+        Clignotement.start();
+    } else if (!waiting) {
+        Clignotement.stop();
+    }
+    ShowAlarms();
+}
+
+void F_Mesure::ShowAlarms() {
+    // White on dark red and black on amber both read as well as the normal yellow on blue.
+    for (int n = 0; n < kChannelCount; ++n) {
+        const RowAlarm alarm = rowAlarm_[static_cast<size_t>(n)];
+        const bool blinking =
+            alarm == RowAlarm::Unacknowledged || alarm == RowAlarm::ReturnedUnacknowledged;
+        QPalette palette = valuePalette_;
+        if (alarm != RowAlarm::None && (blinkOn_ || !blinking)) {
+            const bool returned = alarm == RowAlarm::ReturnedUnacknowledged;
+            palette.setColor(QPalette::Window, returned ? QColor(255, 176, 0) : QColor(176, 0, 0));
+            palette.setColor(QPalette::WindowText, returned ? Qt::black : Qt::white);
+        }
+        Etiquette3[static_cast<size_t>(n)]->setPalette(palette);
     }
 }
 

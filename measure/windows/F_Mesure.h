@@ -37,6 +37,9 @@ struct MeasureWindowContext {
     std::function<void()> endApplication;
 };
 
+// How a row shows its channel's alarm.
+enum class RowAlarm { None, Unacknowledged, Acknowledged, ReturnedUnacknowledged };
+
 // The live values of the selected channels, one row each, and the one-second tick of the
 // measurement cycle. Destroys itself when ABANDON stops the measurement.
 class F_Mesure : public QWidget {
@@ -59,6 +62,12 @@ public:
     [[nodiscard]] bool Unloaded() const { return unloaded_; }
     // The cycle this window ticks: its readings go to whoever records or watches them.
     [[nodiscard]] MeasurementCycle& cycle() const { return *cycle_; }
+    // A value in alarm turns red, blinking until acknowledged; one back to normal but not
+    // acknowledged blinks amber. Acquitter shows while something waits for acknowledgement.
+    void setRowAlarm(int channel, RowAlarm alarm);
+    [[nodiscard]] RowAlarm rowAlarm(int channel) const {
+        return rowAlarm_.at(static_cast<size_t>(channel));
+    }
 
     QTimer Minuterie1;
     std::array<QLabel*, kChannelCount> Etiquette1{};
@@ -69,6 +78,8 @@ public:
     QFrame* Cadre1 = nullptr;
     QLabel* Dessin2 = nullptr;
     QPushButton* Commande1 = nullptr;
+    QPushButton* Acquitter = nullptr;
+    QTimer Clignotement;  // the blinking of rows waiting for acknowledgement
 
     // Geometry chosen at design time (twips); the rows move only through LayOutChannelPanes.
     static constexpr int kFrameLeft = 240;
@@ -82,6 +93,8 @@ public:
 Q_SIGNALS:
     // Form_Unload ran: the window is gone for its owner (deleted later).
     void unloaded();
+    // Acquitter was clicked.
+    void acknowledge();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -94,6 +107,7 @@ private:
     void PlaceRows(const PaneLayout& layout);
     void Form_Unload();
     void SetValueText(int channel, const QString& text);
+    void ShowAlarms();
     [[nodiscard]] int X(int twips) const;
     [[nodiscard]] int Y(int twips) const;
 
@@ -103,6 +117,9 @@ private:
     bool programUnload_ = false;  // the close comes from ABANDON, not from the operator
     bool unloaded_ = false;
     bool halted_ = false;
+    std::array<RowAlarm, kChannelCount> rowAlarm_{};
+    QPalette valuePalette_;  // a row without alarm
+    bool blinkOn_ = true;
 };
 
 }  // namespace merival

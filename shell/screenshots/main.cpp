@@ -93,7 +93,13 @@ void AlarmShots(merival::App& app, const QDir& out, int& failures, std::function
     QTimer::singleShot(1000, qApp, [&app, out, &failures, dialog, done] {
         failures += !Save(dialog, out, QStringLiteral("alarm-settings.png"));
         dialog->Valider->click();
-        QTimer::singleShot(3500, qApp, [&app, out, &failures, done] {
+        // Acknowledged, so that the picture does not catch the row between two blinks.
+        QTimer::singleShot(3500, qApp, [&app] {
+            if (merival::F_Mesure* w = app.measureWindow()) {
+                w->Acquitter->click();
+            }
+        });
+        QTimer::singleShot(4500, qApp, [&app, out, &failures, done] {
             if (merival::F_Mesure* w = app.measureWindow()) {
                 failures += !Save(w, out, QStringLiteral("alarm-row.png"));
             }

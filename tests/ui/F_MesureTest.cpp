@@ -328,5 +328,40 @@ TEST_F(F_MesureTest, RowVisibilityFollowsTheSelectionAtEachRepaint) {
     EXPECT_TRUE(test::WaitUntil([this] { return !window->Etiquette1[1]->isVisible(); }, 10000));
 }
 
+TEST_F(F_MesureTest, ARowInAlarmBlinksUntilAcknowledgedAndOthersLookAsBefore) {
+    Select(0, 2, "2", "A");
+    Select(1, 2, "3", "B");
+    Open();
+    const auto colours = [&](int n) {
+        const QPalette p = window->Etiquette3[static_cast<size_t>(n)]->palette();
+        return std::pair{p.color(QPalette::Window), p.color(QPalette::WindowText)};
+    };
+    const auto normal = std::pair{QColor(0, 0, 192), QColor(255, 255, 0)};
+    EXPECT_EQ(colours(1), normal);
+    EXPECT_FALSE(window->Acquitter->isVisible());
+    int acknowledged = 0;
+    QObject::connect(window, &F_Mesure::acknowledge, window, [&] { ++acknowledged; });
+
+    window->setRowAlarm(1, RowAlarm::Unacknowledged);
+    const auto alarm = std::pair{QColor(176, 0, 0), QColor(Qt::white)};
+    EXPECT_EQ(colours(1), alarm);
+    EXPECT_EQ(colours(0), normal);
+    ASSERT_TRUE(window->Acquitter->isVisible());
+    EXPECT_TRUE(test::WaitUntil([&] { return colours(1) == normal; }, 5000)) << "blinks";
+    EXPECT_TRUE(test::WaitUntil([&] { return colours(1) == alarm; }, 5000));
+    window->Acquitter->click();
+    EXPECT_EQ(acknowledged, 1);
+
+    window->setRowAlarm(1, RowAlarm::Acknowledged);
+    EXPECT_FALSE(window->Acquitter->isVisible());
+    EXPECT_FALSE(window->Clignotement.isActive()) << "steady";
+    EXPECT_EQ(colours(1), alarm);
+    window->setRowAlarm(1, RowAlarm::ReturnedUnacknowledged);
+    EXPECT_EQ(colours(1), (std::pair{QColor(255, 176, 0), QColor(Qt::black)}));
+    window->setRowAlarm(1, RowAlarm::None);
+    EXPECT_EQ(colours(1), normal);
+    EXPECT_FALSE(window->Acquitter->isVisible());
+}
+
 }  // namespace
 }  // namespace merival
