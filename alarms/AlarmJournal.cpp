@@ -51,8 +51,9 @@ void AlarmJournal::RequestEntries() {
 }
 
 QByteArray JournalCsv(const QList<AlarmEvent>& entries) {
-    QString text = QStringLiteral("Date;Heure;Voie;Repère;Valeur;Événement\r\n");
-    for (const AlarmEvent& e : entries) {
+    QString text = QStringLiteral("Date;Heure;Voie;Repère;Valeur affichée;Événement\r\n");
+    for (auto it = entries.crbegin(); it != entries.crend(); ++it) {
+        const AlarmEvent& e = *it;
         const QDateTime local = e.time.toLocalTime();
         text += QStringList{local.toString(QStringLiteral("dd/MM/yyyy")),
                             local.toString(QStringLiteral("HH:mm:ss")),

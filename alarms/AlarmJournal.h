@@ -40,7 +40,7 @@ private:
 };
 
 // CSV like the history's: UTF-8 with BOM, CR LF, ";", local date JJ/MM/AAAA and time
-// HH:MM:SS columns.
+// HH:MM:SS columns, in time order (the entries come newest first, as shown).
 [[nodiscard]] QByteArray JournalCsv(const QList<AlarmEvent>& entries);
 
 }  // namespace merival

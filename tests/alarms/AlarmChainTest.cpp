@@ -188,10 +188,11 @@ TEST(AlarmChain, CsvLikeTheHistory) {
           QStringLiteral("8,5 pH / 21,0 °C"), alarm_event::kHigh}});
     ASSERT_TRUE(csv.startsWith("\xEF\xBB\xBF"));
     EXPECT_EQ(QString::fromUtf8(csv.mid(3)),
-              QStringLiteral("Date;Heure;Voie;Repère;Valeur;Événement\r\n"
+              QStringLiteral("Date;Heure;Voie;Repère;Valeur affichée;Événement\r\n"
+                             "29/04/2023;00:13:20;0;Bassin;8,5 pH / 21,0 °C;Seuil haut\r\n"
                              "14/11/2023;23:13:20;3;\"Sortie; \"\"B\"\"\";HS;Perte de "
-                             "communication\r\n"
-                             "29/04/2023;00:13:20;0;Bassin;8,5 pH / 21,0 °C;Seuil haut\r\n"));
+                             "communication\r\n"))
+        << "in time order, summer and winter time";
     qunsetenv("TZ");
     tzset();
 }
