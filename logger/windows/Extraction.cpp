@@ -113,6 +113,8 @@ Extraction::Extraction(Operator& op, QWidget* parent) : QWidget(parent, Qt::Wind
     connect(Drive1, &QComboBox::activated, this, [this](int index) { Drive1_Change(index); });
     connect(File1, &QListView::clicked, this,
             [this](const QModelIndex& index) { File1_Click(index); });
+    connect(dirModel_, &QFileSystemModel::directoryLoaded, this,
+            [this](const QString& loaded) { KeepCurrentDirectoryInView(loaded); });
     connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
     connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
     connect(Command3, &QPushButton::clicked, this, [this] { Command3_Click(); });
@@ -182,8 +184,12 @@ void Extraction::SelectDrive(const QString& root) {
 
 void Extraction::Drive1_Change(int index) {
     const QString root = Drive1->itemData(index).toString();
+    if (root == DriveOf(fileDirectory_)) {
+        return;  // the lists already show that drive, where the operator left them
+    }
     const QStorageInfo info(root);
     if (root.isEmpty() || !info.isValid() || !info.isReady() || !QDir(root).isReadable()) {
+        op_.beep();
         op_.message(QStringLiteral("périphérique non disponible"), AppTitle(), OperatorIcon::Error);
         SelectDrive(DriveOf(fileDirectory_));
         return;
@@ -207,12 +213,22 @@ void Extraction::SetDirectory(const QString& path) {
     }
     Dir1->scrollTo(current);
     fileDirectory_ = QDir(path).absolutePath();
+    followedDirectory_ = fileDirectory_;
     Dir1_Change(QModelIndex());
+}
+
+void Extraction::KeepCurrentDirectoryInView(const QString& loaded) {
+    // The tree reads directories in the background and each one read pushes the rows below it
+    // down: the current directory is brought back into view until the operator picks another.
+    if (!followedDirectory_.isEmpty() && followedDirectory_.startsWith(loaded)) {
+        Dir1->scrollTo(Dir1->currentIndex());
+    }
 }
 
 void Extraction::Dir1_Change(const QModelIndex& current) {
     if (current.isValid()) {
         fileDirectory_ = dirModel_->filePath(current);
+        followedDirectory_.clear();
     }
     RefreshFileList();
     selectedFile_.clear();
@@ -229,6 +245,15 @@ void Extraction::RefreshFileList() {
     model->setRootPath(fileDirectory_);
     File1->setModel(model);
     File1->setRootIndex(model->index(fileDirectory_));
+    // The arrow keys select a file as a click does.
+    connect(
+        File1->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+        [this, model](const QItemSelection& selected) {
+            const QModelIndex index = selected.indexes().value(0);
+            if (model == fileModel_ && index.isValid() && model->fileName(index) != currentName_) {
+                File1_Click(index);
+            }
+        });
     connect(model, &QFileSystemModel::directoryLoaded, this, [this, model] {
         if (model == fileModel_ && !currentName_.isEmpty()) {
             File1->setCurrentIndex(model->index(FullPath()));
@@ -271,6 +296,7 @@ void Extraction::Command3_Click() {
         return;
     }
     if (selectedFile_.isEmpty()) {
+        op_.beep();
         op_.message(QStringLiteral("Sélectionner un fichier"), AppTitle(), OperatorIcon::Error);
         return;
     }
@@ -320,6 +346,7 @@ void Extraction::ApplyProgress() {
 void Extraction::ResetLoggerFile() {
     const bool holdsFiles = FileListHoldsFiles();
     if (selectedFile_.isEmpty() && holdsFiles) {
+        op_.beep();
         op_.message(QStringLiteral("Sélectionner un fichier"), AppTitle(), OperatorIcon::Error);
         return;
     }

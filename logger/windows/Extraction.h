@@ -45,6 +45,7 @@ private:
     void FillDrives();
     void SetDirectory(const QString& path);
     void RefreshFileList();
+    void KeepCurrentDirectoryInView(const QString& loaded);
     [[nodiscard]] QString FullPath() const;
     [[nodiscard]] bool FileListHoldsFiles() const;
     [[nodiscard]] QString DriveOf(const QString& path) const;
@@ -59,7 +60,8 @@ private:
     QString selectedFile_;  // empty, the clicked name, or the full path once acted on
     QString currentName_;   // the file list's current file
     QString fileDirectory_;
-    QString progressLine_;  // not yet in Label2
+    QString followedDirectory_;  // kept in view until the operator picks a directory
+    QString progressLine_;       // not yet in Label2
     bool progressPosted_ = false;
 
     QComboBox* Drive1 = nullptr;
