@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -102,6 +103,8 @@ TEST_F(MERIVALTest, StartsOnTheConfigurationDialogThenShowsTheMainWindow) {
     EXPECT_EQ(bar, QStringList({"&Fichier/&Quitter", "&Configuration/&Liaison Série/&Application",
                                 "&Mesure", "&Logger/&Init/RAZ fichier/&Extraction Données"}));
     EXPECT_EQ(main->Mesure->menu(), nullptr);
+    EXPECT_EQ(main->findChild<QLabel*>("WorkFolder")->text(),
+              "Dossier de travail : " + QDir::toNativeSeparators(dir.path()));
 }
 
 TEST_F(MERIVALTest, MesureWithoutSelectedChannelOpensNothing) {
