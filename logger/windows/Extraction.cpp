@@ -15,7 +15,9 @@
 #include <QLocale>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStorageInfo>
+#include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -113,8 +115,17 @@ Extraction::Extraction(Operator& op, QWidget* parent) : QWidget(parent, Qt::Wind
     connect(Drive1, &QComboBox::activated, this, [this](int index) { Drive1_Change(index); });
     connect(File1, &QListView::clicked, this,
             [this](const QModelIndex& index) { File1_Click(index); });
-    connect(dirModel_, &QFileSystemModel::directoryLoaded, this,
-            [this](const QString& loaded) { KeepCurrentDirectoryInView(loaded); });
+    // The tree reads and sorts directories in the background, and every row added above the
+    // current directory pushes it down: it is brought back into view after each change until
+    // the operator scrolls, opens or closes a branch, or picks a directory.
+    connect(dirModel_, &QAbstractItemModel::rowsInserted, this,
+            [this] { KeepCurrentDirectoryInView(); });
+    connect(dirModel_, &QAbstractItemModel::layoutChanged, this,
+            [this] { KeepCurrentDirectoryInView(); });
+    connect(Dir1->verticalScrollBar(), &QAbstractSlider::actionTriggered, this,
+            [this] { followCurrent_ = false; });
+    connect(Dir1, &QTreeView::expanded, this, [this] { followCurrent_ = false; });
+    connect(Dir1, &QTreeView::collapsed, this, [this] { followCurrent_ = false; });
     connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
     connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
     connect(Command3, &QPushButton::clicked, this, [this] { Command3_Click(); });
@@ -204,6 +215,7 @@ void Extraction::SetDirectory(const QString& path) {
     const QModelIndex rootIndex = dirModel_->index(root);
     Dir1->setRootIndex(QDir(root).isRoot() ? rootIndex.parent() : rootIndex);
     const QModelIndex current = dirModel_->index(path);
+    followCurrent_ = false;
     {
         const QSignalBlocker block(Dir1->selectionModel());
         Dir1->setCurrentIndex(current);
@@ -213,22 +225,28 @@ void Extraction::SetDirectory(const QString& path) {
     }
     Dir1->scrollTo(current);
     fileDirectory_ = QDir(path).absolutePath();
-    followedDirectory_ = fileDirectory_;
+    followCurrent_ = true;
     Dir1_Change(QModelIndex());
 }
 
-void Extraction::KeepCurrentDirectoryInView(const QString& loaded) {
-    // The tree reads directories in the background and each one read pushes the rows below it
-    // down: the current directory is brought back into view until the operator picks another.
-    if (!followedDirectory_.isEmpty() && followedDirectory_.startsWith(loaded)) {
-        Dir1->scrollTo(Dir1->currentIndex());
+void Extraction::KeepCurrentDirectoryInView() {
+    if (!followCurrent_ || scrollPosted_) {
+        return;
     }
+    // After the view has taken in the change.
+    scrollPosted_ = true;
+    QTimer::singleShot(0, this, [this] {
+        scrollPosted_ = false;
+        if (followCurrent_) {
+            Dir1->scrollTo(Dir1->currentIndex());
+        }
+    });
 }
 
 void Extraction::Dir1_Change(const QModelIndex& current) {
     if (current.isValid()) {
         fileDirectory_ = dirModel_->filePath(current);
-        followedDirectory_.clear();
+        followCurrent_ = false;
     }
     RefreshFileList();
     selectedFile_.clear();
