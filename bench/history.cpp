@@ -44,8 +44,14 @@ ChannelReading Reading(int channel, qint64 tMs, qint64 i) {
     ChannelReading r;
     r.time = QDateTime::fromMSecsSinceEpoch(tMs, Qt::UTC);
     r.channel = channel;
-    const double wave = std::sin(double(i) / 3600.0 + channel) + 0.05 * std::sin(double(i) * 7.1);
-    r.ok = (i * 7 + channel) % 997 != 0;
+    // A daily cycle, a drift over days, a little noise; a pH excursion on day 27 and a
+    // conductivity station out for three hours on day 20.
+    constexpr double kTau = 6.283185307179586;
+    const double day = double(i) / 86400.0;
+    const double wave = std::sin(kTau * day + channel) + 0.4 * std::sin(kTau * day / 9 + channel) +
+                        0.05 * std::sin(double(i) * 7.1);
+    const bool excursion = channel == 1 && day > 26.1 && day < 26.2;
+    r.ok = (i * 7 + channel) % 997 != 0 && !(channel == 3 && day > 19.5 && day < 19.625);
     static const char* const tags[] = {"Débit entrée", "pH bassin", "Eau ultrapure",
                                        "Conductivité rejet"};
     static const char* const types[] = {"Débitmètre", "pH", "Résistivité", "Conductivité"};
@@ -73,7 +79,7 @@ ChannelReading Reading(int channel, qint64 tMs, qint64 i) {
             break;
         }
         case 1: {
-            const double ph = std::round((7.5 + wave / 2) * 100) / 100;
+            const double ph = std::round((7.5 + wave / 2 + (excursion ? 1.6 : 0)) * 100) / 100;
             r.numbers = {{QStringLiteral("pH"), ph, QStringLiteral("pH")}};
             r.text = QStringLiteral("%1 pH     %2").arg(Comma(ph, 2), t);
             break;
@@ -236,6 +242,7 @@ int main(int argc, char** argv) {
         std::printf("export: %lld rows, %.0f MB of CSV in %.2f s = %.2f M rows/s %s\n", rows,
                     size / 1e6, seconds, rows / seconds / 1e6, qPrintable(s.message));
     }
+    db = QSqlDatabase();
     CloseHistory(QStringLiteral("bench"));
 
     // Recording into the large file: the cycle's share and the writer's round trip.

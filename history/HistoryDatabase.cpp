@@ -32,7 +32,8 @@ QString Native(const QString& path) {
     return QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
 }
 
-Status Refuse(const QString& connection, const QString& text) {
+Status Refuse(QSqlDatabase& db, const QString& connection, const QString& text) {
+    db = QSqlDatabase();
     CloseHistory(connection);
     return Status::Error(text);
 }
@@ -111,8 +112,9 @@ Status OpenHistory(const QString& connection, const QString& path, bool write) {
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
     db.setDatabaseName(path);
     if (!db.open()) {
-        return Refuse(connection, QStringLiteral("Le fichier « %1 » n'a pas pu être ouvert : %2")
-                                      .arg(name, db.lastError().databaseText()));
+        return Refuse(db, connection,
+                      QStringLiteral("Le fichier « %1 » n'a pas pu être ouvert : %2")
+                          .arg(name, db.lastError().databaseText()));
     }
     Exec(db, QStringLiteral("PRAGMA busy_timeout = 2000"));
     QString error;
@@ -122,7 +124,7 @@ Status OpenHistory(const QString& connection, const QString& path, bool write) {
                                 : QStringLiteral("SELECT count(*) FROM sqlite_master");
     const QVariant checked = Scalar(db, check, &error);
     if (!error.isEmpty() || (write && checked.toString() != QStringLiteral("ok"))) {
-        return Refuse(connection,
+        return Refuse(db, connection,
                       QStringLiteral("Le fichier « %1 » est endommagé ou n'est pas une base de "
                                      "données SQLite (%2).")
                           .arg(name, error.isEmpty() ? checked.toString() : error));
@@ -130,12 +132,12 @@ Status OpenHistory(const QString& connection, const QString& path, bool write) {
     const int id = Scalar(db, QStringLiteral("PRAGMA application_id"), &error).toInt();
     if (id != kApplicationId && (id != 0 || !OnlyOurTables(db))) {
         return Refuse(
-            connection,
+            db, connection,
             QStringLiteral("Le fichier « %1 » appartient à un autre programme.").arg(name));
     }
     const int version = Scalar(db, QStringLiteral("PRAGMA user_version"), &error).toInt();
     if (version > kHistorySchema) {
-        return Refuse(connection,
+        return Refuse(db, connection,
                       QStringLiteral("Le fichier « %1 » a été écrit par une version plus récente "
                                      "de MERIVAL (schéma %2).")
                           .arg(name)
@@ -144,7 +146,7 @@ Status OpenHistory(const QString& connection, const QString& path, bool write) {
     if (!write) {
         if (version < 1) {
             return Refuse(
-                connection,
+                db, connection,
                 QStringLiteral("Le fichier « %1 » ne contient aucun historique.").arg(name));
         }
         return Status::Ok();
@@ -154,8 +156,9 @@ Status OpenHistory(const QString& connection, const QString& path, bool write) {
                                .compare(QStringLiteral("wal"), Qt::CaseInsensitive) == 0 &&
                        Exec(db, QStringLiteral("PRAGMA synchronous = NORMAL"));
     if (!ready || ((version < kHistorySchema || id == 0) && !CreateSchema(db, version))) {
-        return Refuse(connection, QStringLiteral("Le fichier « %1 » n'a pas pu être préparé : %2")
-                                      .arg(name, db.lastError().databaseText()));
+        return Refuse(db, connection,
+                      QStringLiteral("Le fichier « %1 » n'a pas pu être préparé : %2")
+                          .arg(name, db.lastError().databaseText()));
     }
     return Status::Ok();
 }

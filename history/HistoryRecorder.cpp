@@ -118,7 +118,7 @@ private:
     void Run() {
         const Status opened = OpenHistory(kConnection, path_, true);
         if (!opened.ok()) {
-            Fail(opened.message);
+            Fail(Stopped(opened.message));
             return;
         }
         {
