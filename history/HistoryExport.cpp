@@ -6,7 +6,9 @@
 #include <QVariant>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "history/HistoryDatabase.h"
@@ -36,42 +38,45 @@ bool Special(const char* text, qsizetype size) {
     return false;
 }
 
-// A CSV field, quoted when it holds a separator, a quote or a line break.
-void AppendField(QByteArray& out, const char* text, qsizetype size) {
+// A CSV field, quoted when it holds a separator, a quote or a line break; with `oneLine`, CR LF
+// becomes " / " first.
+void AppendField(std::string& out, const char* text, qsizetype size, bool oneLine = false) {
     if (!Special(text, size)) {
-        out.append(text, size);
+        out.append(text, size_t(size));
+        return;
+    }
+    std::string field;
+    for (qsizetype i = 0; i < size; ++i) {
+        if (oneLine && text[i] == '\r' && i + 1 < size && text[i + 1] == '\n') {
+            field += " / ";
+            ++i;
+        } else {
+            field += text[i];
+        }
+    }
+    if (!Special(field.data(), qsizetype(field.size()))) {
+        out += field;
         return;
     }
     out += '"';
-    for (qsizetype i = 0; i < size; ++i) {
-        if (text[i] == '"') {
+    for (char c : field) {
+        if (c == '"') {
             out += '"';
         }
-        out += text[i];
+        out += c;
     }
     out += '"';
 }
 
-QByteArray Field(const unsigned char* text) {
-    QByteArray out;
+std::string Field(const unsigned char* text) {
+    std::string out;
     const char* chars = reinterpret_cast<const char*>(text);
     AppendField(out, chars == nullptr ? "" : chars,
                 chars == nullptr ? 0 : qsizetype(strlen(chars)));
     return out;
 }
 
-// The value text on one line: CR LF becomes " / ".
-void AppendText(QByteArray& out, const char* text, qsizetype size) {
-    if (!Special(text, size)) {
-        out.append(text, size);
-        return;
-    }
-    QByteArray line(text, size);
-    line.replace("\r\n", " / ");
-    AppendField(out, line.constData(), line.size());
-}
-
-void AppendNumber(QByteArray& out, sqlite3_stmt* row, int column, char decimal) {
+void AppendNumber(std::string& out, sqlite3_stmt* row, int column, char decimal) {
     if (sqlite3_column_type(row, column) == SQLITE_NULL) {
         return;
     }
@@ -87,7 +92,7 @@ void AppendNumber(QByteArray& out, sqlite3_stmt* row, int column, char decimal) 
             *p = decimal;
         }
     }
-    out.append(buffer, end - buffer);
+    out.append(buffer, size_t(end - buffer));
 }
 
 void AppendTwo(char*& p, int n) {
@@ -99,7 +104,7 @@ void AppendTwo(char*& p, int n) {
 // calendar is computed (days to civil date, proleptic Gregorian).
 class LocalClock {
 public:
-    QByteArray Format(qint64 second) {
+    std::string Format(qint64 second) {
         const qint64 local = second + Offset(second);
         qint64 days = local >= 0 ? local / 86400 : (local - 86399) / 86400;
         const qint64 secs = local - days * 86400;
@@ -125,7 +130,7 @@ public:
         AppendTwo(p, int(secs / 60 % 60));
         *p++ = ':';
         AppendTwo(p, int(secs % 60));
-        return QByteArray(buffer, p - buffer);
+        return std::string(buffer, size_t(p - buffer));
     }
 
 private:
@@ -148,8 +153,8 @@ private:
 };
 
 struct FormeFields {
-    QByteArray tagType;  // "tag;type"
-    QByteArray units[kNumberColumns];
+    std::string tagType;  // "tag;type"
+    std::string units[kNumberColumns];
 };
 
 struct Cursor {
@@ -247,18 +252,19 @@ Status ExportCsv(const QString& connection, const ExportRequest& request, QChar 
         return end(Failed(db));
     }
     const char point = decimal.unicode() < 128 ? char(decimal.unicode()) : '.';
-    QByteArray out;
+    std::string out;
     out.reserve((1 << 20) + 4096);
     out += "\xEF\xBB\xBF";
     out += QStringLiteral(
                "Date;Heure;Voie;Repère;Type;État;Mesure 1;Unité 1;Mesure 2;Unité 2;"
                "Mesure 3;Unité 3;Température (°C);Valeur affichée\r\n")
-               .toUtf8();
+               .toUtf8()
+               .toStdString();
     const FormeFields none;
     LocalClock clock;
     qint64 count = 0;
     qint64 cachedSecond = std::numeric_limits<qint64>::min();
-    QByteArray cachedDate;
+    std::string cachedDate;
     for (;;) {
         Cursor* c = nullptr;
         for (Cursor& candidate : cursors) {
@@ -277,7 +283,7 @@ Status ExportCsv(const QString& connection, const ExportRequest& request, QChar 
         }
         out += cachedDate;
         out += ';';
-        out += QByteArray::number(c->channel);
+        out += std::to_string(c->channel);
         out += ';';
         const qint64 forme = sqlite3_column_int64(row, 1);
         const FormeFields& f =
@@ -296,7 +302,7 @@ Status ExportCsv(const QString& connection, const ExportRequest& request, QChar 
         AppendNumber(out, row, 7, point);
         out += ';';
         const char* text = reinterpret_cast<const char*>(sqlite3_column_text(row, 3));
-        AppendText(out, text == nullptr ? "" : text, sqlite3_column_bytes(row, 3));
+        AppendField(out, text == nullptr ? "" : text, sqlite3_column_bytes(row, 3), true);
         out += "\r\n";
         ++count;
         c->Step();
@@ -304,13 +310,13 @@ Status ExportCsv(const QString& connection, const ExportRequest& request, QChar 
             return end(Failed(db));
         }
         if (out.size() > (1 << 20)) {
-            if (!sink(out)) {
+            if (!sink(QByteArray(out.data(), qsizetype(out.size())))) {
                 return end(Status::Error(QStringLiteral("L'écriture du fichier CSV a échoué.")));
             }
             out.clear();
         }
     }
-    if (!sink(out)) {
+    if (!sink(QByteArray(out.data(), qsizetype(out.size())))) {
         return end(Status::Error(QStringLiteral("L'écriture du fichier CSV a échoué.")));
     }
     if (rows != nullptr) {
