@@ -5,7 +5,7 @@ set(MERIVAL_ASSETS ${PROJECT_SOURCE_DIR}/assets)
 set(MERIVAL_PACKAGING ${PROJECT_SOURCE_DIR}/packaging)
 
 # The program and the console tools, whichever this build defines.
-foreach(program merival merival-poll merival-export merival-sim)
+foreach(program merival merival-poll merival-export merival-history merival-sim)
   if(TARGET ${program})
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   endif()

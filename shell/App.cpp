@@ -6,6 +6,7 @@
 #include <QTranslator>
 
 #include "config/windows/ConfigW.h"
+#include "history/windows/HistoryMenu.h"
 #include "logger/windows/Extraction.h"
 #include "measure/MeasurementCycle.h"
 #include "measure/windows/F_Mesure.h"
@@ -45,6 +46,7 @@ App::App(AppOptions options)
 
 App::~App() {
     // Windows first, while the port and the store they use still exist.
+    history_.reset();
     extraction_.reset();
     serialLink_.reset();
     main_.reset();
@@ -83,6 +85,7 @@ void App::ShowMainWindow() {
         commands.endApplication = [this] { EndApplication(); };
         main_ = std::make_unique<MERIVAL>(store_, state_, *op_, std::move(commands));
         SetMessageParent(main_.get());
+        SetUpHistory();
         main_->Form_Load();
         return;
     }
@@ -107,6 +110,7 @@ F_Mesure* App::CreateMeasureWindow() {
     SetMessageParent(window);
     connect(window, &F_Mesure::unloaded, this, [this] { SetMessageParent(main_.get()); });
     connect(&window->cycle(), &MeasurementCycle::reading, this, &App::reading);
+    ConnectHistory(window->cycle());
     return window;
 }
 

@@ -21,10 +21,12 @@ class ConfLS;
 class ConfigW;
 class Extraction;
 class F_Mesure;
+class HistoryMenu;
 class MERIVAL;
 class Operator;
 class QtOperator;
 class SerialPortInterface;
+class MeasurementCycle;
 
 // Replaceable parts of the program, for tests and tools. Empty members take the real ones.
 struct AppOptions {
@@ -61,6 +63,7 @@ public:
     [[nodiscard]] ConfigW* configW() const { return config_.get(); }
     [[nodiscard]] MERIVAL* mainWindow() const { return main_.get(); }
     [[nodiscard]] F_Mesure* measureWindow() const;
+    [[nodiscard]] HistoryMenu* history() const { return history_.get(); }
 
     // Qt's own texts in French (Oui/Non). False when the translation is not installed.
     static bool InstallFrenchTranslation(QCoreApplication& application);
@@ -77,6 +80,9 @@ private:
     void ShowSerialLink();
     void ShowExtraction(bool resetMode);
     void SetMessageParent(QWidget* window);
+    // AppHistory.cpp: the "Historique" menu, fed with the measurement window's readings.
+    void SetUpHistory();
+    void ConnectHistory(MeasurementCycle& cycle);
 
     ChannelStore store_;
     SerialSettings settings_;
@@ -96,6 +102,7 @@ private:
     std::unique_ptr<MERIVAL> main_;
     std::unique_ptr<ConfLS> serialLink_;
     std::unique_ptr<Extraction> extraction_;
+    std::unique_ptr<HistoryMenu> history_;
 };
 
 }  // namespace merival

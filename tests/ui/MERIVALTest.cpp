@@ -101,7 +101,8 @@ TEST_F(MERIVALTest, StartsOnTheConfigurationDialogThenShowsTheMainWindow) {
         bar << item.join('/');
     }
     EXPECT_EQ(bar, QStringList({"&Fichier/&Quitter", "&Configuration/&Liaison Série/&Application",
-                                "&Mesure", "&Logger/&Init/RAZ fichier/&Extraction Données"}));
+                                "&Mesure", "&Logger/&Init/RAZ fichier/&Extraction Données",
+                                "&Historique/&Enregistrement/&Courbes/E&xporter…"}));
     EXPECT_EQ(main->Mesure->menu(), nullptr);
     EXPECT_EQ(main->findChild<QLabel*>("WorkFolder")->text(),
               "Dossier de travail : " + QDir::toNativeSeparators(dir.path()));

@@ -2,7 +2,10 @@
 // of the current directory, opens the port as the measurement window does, and prints one
 // line per polled channel: "Voie <n>", a tab, the value text with its CR LF turned into tabs.
 //
-//   merival-poll [--count N] [--interval MS]
+//   merival-poll [--count N] [--interval MS] [--record]
+//
+// --record writes every reading into "historique.sqlite" as the desktop program does (the
+// retention of merival.ini applies); a file that cannot be used is reported and polling goes on.
 //
 // Exit status: 0 after N passes or on SIGINT/SIGTERM (the pass in progress ends after its
 // current channel, as with ABANDON); 1 when an option, a file or the port cannot be used.
@@ -21,7 +24,10 @@
 #include <cstdio>
 #include <optional>
 
+#include "base/IniFile.h"
 #include "config/ChannelStore.h"
+#include "history/HistoryDatabase.h"
+#include "history/HistoryRecorder.h"
 #include "instruments/Polling.h"
 #include "measure/MeasurementCycle.h"
 #include "serial/QtSerialPort.h"
@@ -46,6 +52,7 @@ void PrintError(const QString& text) {
 struct Options {
     std::optional<long long> count;  // passes; none = until a signal
     int intervalMs = 1000;
+    bool record = false;
 };
 
 std::optional<long long> PositiveNumber(const QString& text, long long max) {
@@ -71,7 +78,9 @@ std::optional<Options> ParseOptions(const QStringList& arguments) {
                    i + 1 < arguments.size()) {
             value = arguments[++i];
         }
-        if (name == QStringLiteral("--count")) {
+        if (arguments[i] == QStringLiteral("--record")) {
+            options.record = true;
+        } else if (name == QStringLiteral("--count")) {
             options.count = PositiveNumber(value, std::numeric_limits<long long>::max());
             if (!options.count) {
                 PrintError(QStringLiteral("nombre de passes invalide : « %1 »").arg(value));
@@ -87,7 +96,7 @@ std::optional<Options> ParseOptions(const QStringList& arguments) {
             options.intervalMs = static_cast<int>(*ms);
         } else {
             PrintError(QStringLiteral("option inconnue : « %1 »\nusage : merival-poll [--count N] "
-                                      "[--interval MS]")
+                                      "[--interval MS] [--record]")
                            .arg(arguments[i]));
             return std::nullopt;
         }
@@ -163,6 +172,17 @@ int Run(QCoreApplication& app) {
     TransportRegisterReader reader(transport);
     MeasurementCycle cycle(store, reader, results, state,
                            point.isEmpty() ? QChar(u'.') : point.at(0));
+
+    std::unique_ptr<HistoryRecorder> recorder;
+    if (options->record) {
+        recorder = std::make_unique<HistoryRecorder>(HistoryPath(),
+                                                     LoadHistorySettings(*OpenIni()).retentionDays);
+        QObject::connect(recorder.get(), &HistoryRecorder::failed, &app, PrintError);
+        QObject::connect(&cycle, &MeasurementCycle::reading, recorder.get(), &HistoryRecorder::Add);
+        QObject::connect(&cycle, &MeasurementCycle::passFinished, recorder.get(),
+                         &HistoryRecorder::EndPass);
+        recorder->Start();
+    }
 
     QTimer tick;
     tick.setInterval(options->intervalMs);
