@@ -22,6 +22,10 @@ Transport::Transport(SerialPortInterface& port, const SerialSettings& settings, 
 }
 
 Status Transport::OpenPort() {
+    return Open(false);
+}
+
+Status Transport::Open(bool again) {
     wantOpen_ = true;
     pending_.clear();
     if (port_.isOpen()) {
@@ -38,7 +42,7 @@ Status Transport::OpenPort() {
     }
     port_.setOption2();
     QString error;
-    if (!port_.open(&error)) {
+    if (!(again ? port_.reopen(&error) : port_.open(&error))) {
         if (error.isEmpty()) {
             error = QStringLiteral("Impossible d'ouvrir le port %1.").arg(name);
         }
@@ -64,7 +68,7 @@ bool Transport::EnsureOpen() {
     if (!wantOpen_) {
         return false;
     }
-    const Status status = OpenPort();
+    const Status status = Open(true);
     if (!status.ok()) {
         qCDebug(lcFrames) << "reopen failed:" << status.message;
     }
