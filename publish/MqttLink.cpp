@@ -6,6 +6,7 @@
 #include <QFile>
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 
 namespace merival {
 namespace {
@@ -158,6 +159,7 @@ Status MqttLink::Configure(const PublishSettings& s, const QByteArray& willTopic
     mosquitto_connect_callback_set(mosq_, OnConnect);
     mosquitto_disconnect_callback_set(mosq_, OnDisconnect);
     mosquitto_publish_callback_set(mosq_, OnPublish);
+    mosquitto_log_callback_set(mosq_, OnLog);
     mosquitto_reconnect_delay_set(mosq_, 1, kMaxDelayS, false);
     if (!willTopic.isEmpty()) {
         mosquitto_will_set(mosq_, willTopic.constData(), static_cast<int>(willPayload.size()),
@@ -224,13 +226,16 @@ void MqttLink::Connect(bool first) {
                              : mosquitto_reconnect_async(m);
         mosquitto_loop_start(m);
         if (rc != MOSQ_ERR_SUCCESS) {
+            // libmosquitto's thread goes on trying; the reason is shown meanwhile.
             QMetaObject::invokeMethod(
                 this,
                 [this, rc, session] {
-                    if (session == session_ && !connected_ && state_ == LinkState::Connecting) {
-                        SetState(
-                            LinkState::Reconnecting,
-                            QStringLiteral("reconnexion à %1 (%2)").arg(address_, ErrorText(rc)));
+                    if (session == session_ && !connected_) {
+                        SetState(EndsLoop(rc) ? LinkState::Refused : LinkState::Reconnecting,
+                                 QStringLiteral("%1 %2 (%3)")
+                                     .arg(EndsLoop(rc) ? QStringLiteral("refusé par")
+                                                       : QStringLiteral("reconnexion à"),
+                                          address_, ErrorText(rc)));
                     }
                 },
                 Qt::QueuedConnection);
@@ -312,6 +317,30 @@ void MqttLink::OnDisconnect(mosquitto*, void* self, int code) {
         [link, code, session] {
             if (session == link->session_) {
                 link->Disconnected(code);
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+// A failed TLS handshake on a reconnection reaches no other callback than the log.
+void MqttLink::OnLog(mosquitto*, void* self, int level, const char* text) {
+    if ((level & MOSQ_LOG_ERR) == 0 || std::strncmp(text, "OpenSSL Error", 13) != 0) {
+        return;
+    }
+    auto* link = static_cast<MqttLink*>(self);
+    const int session = link->session_;
+    const bool verify = std::strstr(text, "certificate verify failed") != nullptr;
+    QMetaObject::invokeMethod(
+        link,
+        [link, session, verify] {
+            if (session == link->session_ && !link->connected_) {
+                link->SetState(
+                    LinkState::Refused,
+                    QStringLiteral("refusé par %1 : %2")
+                        .arg(link->address_,
+                             verify ? QStringLiteral("échec TLS, certificat du courtier refusé "
+                                                     "(autorité ou nom d'hôte)")
+                                    : ErrorText(MOSQ_ERR_TLS)));
             }
         },
         Qt::QueuedConnection);

@@ -66,6 +66,7 @@ private:
     static void OnConnect(mosquitto*, void* self, int code);
     static void OnDisconnect(mosquitto*, void* self, int code);
     static void OnPublish(mosquitto*, void* self, int messageId);
+    static void OnLog(mosquitto*, void* self, int level, const char* text);
 
     Status Configure(const PublishSettings& settings, const QByteArray& willTopic,
                      const QByteArray& willPayload);
