@@ -262,8 +262,16 @@ void MqttLink::Stop(const QByteArray& lastTopic, const QByteArray& lastPayload) 
     }
     const bool wasConnected = connected_;
     if (wasConnected && !lastTopic.isEmpty()) {
-        mosquitto_publish(mosq_, nullptr, lastTopic.constData(),
-                          static_cast<int>(lastPayload.size()), lastPayload.constData(), 1, true);
+        // Its acknowledgement is awaited: one arriving after the socket is closed would reset
+        // the connection, and the broker could lose the disconnection and send the will.
+        int id = 0;
+        if (mosquitto_publish(mosq_, &id, lastTopic.constData(),
+                              static_cast<int>(lastPayload.size()), lastPayload.constData(), 1,
+                              true) == MOSQ_ERR_SUCCESS) {
+            std::unique_lock lock(mutex_);
+            disconnectedCv_.wait_for(lock, std::chrono::seconds(2),
+                                     [&] { return lastAcknowledged_ == id; });
+        }
     }
     mosquitto_disconnect(mosq_);
     bool clean = false;
@@ -348,6 +356,11 @@ void MqttLink::OnLog(mosquitto*, void* self, int level, const char* text) {
 
 void MqttLink::OnPublish(mosquitto*, void* self, int messageId) {
     auto* link = static_cast<MqttLink*>(self);
+    {
+        const std::lock_guard lock(link->mutex_);
+        link->lastAcknowledged_ = messageId;
+    }
+    link->disconnectedCv_.notify_all();
     const int session = link->session_;
     QMetaObject::invokeMethod(
         link,

@@ -89,10 +89,11 @@ private:
     bool connected_ = false;
     LinkState state_ = LinkState::Off;
     QString stateText_;
-    // Disconnections seen by the loop thread, for a stop that waits for its own.
+    // What the loop thread saw, for a stop that waits for its last message and disconnection.
     std::mutex mutex_;
     std::condition_variable disconnectedCv_;
     int disconnections_ = 0;
+    int lastAcknowledged_ = 0;
 };
 
 }  // namespace merival
