@@ -260,7 +260,7 @@ void MqttLink::Stop(const QByteArray& lastTopic, const QByteArray& lastPayload) 
         const std::lock_guard lock(mutex_);
         seen = disconnections_;
     }
-    const bool wasConnected = connected_;
+    const bool wasConnected = online_;
     if (wasConnected && !lastTopic.isEmpty()) {
         // Its acknowledgement is awaited: one arriving after the socket is closed would reset
         // the connection, and the broker could lose the disconnection and send the will.
@@ -288,6 +288,7 @@ void MqttLink::Stop(const QByteArray& lastTopic, const QByteArray& lastPayload) 
     library_.reset();
     ++session_;
     connected_ = false;
+    online_ = false;
     SetState(LinkState::Off, {});
 }
 
@@ -301,6 +302,7 @@ bool MqttLink::Publish(const QByteArray& topic, const QByteArray& payload, int* 
 
 void MqttLink::OnConnect(mosquitto*, void* self, int code) {
     auto* link = static_cast<MqttLink*>(self);
+    link->online_ = code == 0;
     const int session = link->session_;
     QMetaObject::invokeMethod(
         link,
@@ -317,6 +319,7 @@ void MqttLink::OnDisconnect(mosquitto*, void* self, int code) {
     {
         const std::lock_guard lock(link->mutex_);
         ++link->disconnections_;
+        link->online_ = false;
     }
     link->disconnectedCv_.notify_all();
     const int session = link->session_;

@@ -94,6 +94,7 @@ private:
     std::condition_variable disconnectedCv_;
     int disconnections_ = 0;
     int lastAcknowledged_ = 0;
+    std::atomic<bool> online_ = false;  // as the loop thread knows it
 };
 
 }  // namespace merival

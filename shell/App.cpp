@@ -83,6 +83,7 @@ void App::ShowMainWindow() {
         commands.endApplication = [this] { EndApplication(); };
         main_ = std::make_unique<MERIVAL>(store_, state_, *op_, std::move(commands));
         SetMessageParent(main_.get());
+        SetUpPublishing();
         main_->Form_Load();
         return;
     }
