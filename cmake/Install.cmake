@@ -33,6 +33,11 @@ if(EXISTS ${MERIVAL_ASSETS}/merival.svg)
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 endif()
 
+# The headless gateway, one instance per line directory (merival-poll@<escaped path>).
+if(TARGET merival-poll AND EXISTS ${MERIVAL_PACKAGING}/merival-poll@.service)
+  install(FILES ${MERIVAL_PACKAGING}/merival-poll@.service DESTINATION lib/systemd/system)
+endif()
+
 foreach(doc README.md docs/INSTALL.md)
   if(EXISTS ${PROJECT_SOURCE_DIR}/${doc})
     install(FILES ${PROJECT_SOURCE_DIR}/${doc} DESTINATION ${CMAKE_INSTALL_DOCDIR})
@@ -52,7 +57,8 @@ set(CPACK_PACKAGE_DESCRIPTION
 oxygen, flow, chlorine, turbidity, oxidant analysers) once per second over one serial\n\
 line with Modbus RTU, shows their values, edits the channel and serial settings, and\n\
 exports data-logger files into spreadsheet text files. French user interface.\n\
-Includes the console tools merival-poll, merival-export and merival-sim.")
+Includes the console tools merival-poll, merival-export and merival-sim, and a\n\
+systemd unit that runs merival-poll as a gateway publishing every value to MQTT.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
