@@ -230,12 +230,16 @@ void MqttLink::Connect(bool first) {
             QMetaObject::invokeMethod(
                 this,
                 [this, rc, session] {
-                    if (session == session_ && !connected_) {
-                        SetState(EndsLoop(rc) ? LinkState::Refused : LinkState::Reconnecting,
-                                 QStringLiteral("%1 %2 (%3)")
-                                     .arg(EndsLoop(rc) ? QStringLiteral("refusé par")
-                                                       : QStringLiteral("reconnexion à"),
-                                          address_, ErrorText(rc)));
+                    if (session != session_ || connected_) {
+                        return;
+                    }
+                    if (EndsLoop(rc)) {
+                        SetState(LinkState::Refused,
+                                 QStringLiteral("refusé par %1 : %2").arg(address_, ErrorText(rc)));
+                    } else {
+                        SetState(
+                            LinkState::Reconnecting,
+                            QStringLiteral("reconnexion à %1 (%2)").arg(address_, ErrorText(rc)));
                     }
                 },
                 Qt::QueuedConnection);
