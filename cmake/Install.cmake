@@ -58,7 +58,7 @@ oxygen, flow, chlorine, turbidity, oxidant analysers) once per second over one s
 line with Modbus RTU, shows their values, edits the channel and serial settings, and\n\
 exports data-logger files into spreadsheet text files. French user interface.\n\
 Includes the console tools merival-poll, merival-export and merival-sim, and a\n\
-systemd unit that runs merival-poll as a gateway publishing every value to MQTT.")
+systemd unit running merival-poll as a gateway that publishes to MQTT.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
