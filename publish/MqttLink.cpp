@@ -401,8 +401,9 @@ void MqttLink::Disconnected(int code) {
         restartDelayS_ = std::min(kMaxDelayS, restartDelayS_ * 2);
         return;
     }
-    // A refusal keeps its reason while libmosquitto tries again.
-    if (code == MOSQ_ERR_CONN_REFUSED && state_ == LinkState::Refused) {
+    // A refusal (by the broker, or of the TLS handshake) keeps its reason while libmosquitto
+    // tries again.
+    if (state_ == LinkState::Refused) {
         return;
     }
     SetState(LinkState::Reconnecting,
