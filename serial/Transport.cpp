@@ -1,6 +1,7 @@
 #include "serial/Transport.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 
 #include "serial/FrameLog.h"
 
@@ -82,6 +83,7 @@ void Transport::ClearInput() {
 void Transport::SendFrame(const QByteArray& frame) {
     lastRequest_ = frame;
     echoPossible_ = pending_.isEmpty();
+    record_ = {};
     if (!port_.isOpen()) {
         return;
     }
@@ -90,7 +92,47 @@ void Transport::SendFrame(const QByteArray& frame) {
         return;
     }
     qCDebug(lcFrames).noquote() << "sent" << frame.toHex(' ');
+    if (observer_ != nullptr) {
+        record_.time = QDateTime::currentMSecsSinceEpoch();
+        sentClock_.start();
+    }
     port_.write(frame);
+}
+
+void Transport::ReportUnsent(const QByteArray& request) {
+    lastRequest_ = request;
+    record_ = {};
+    Report({}, false);
+}
+
+void Transport::NoteBytesHeard() {
+    if (observer_ == nullptr || !sentClock_.isValid()) {
+        return;
+    }
+    record_.lastByteMs = static_cast<int>(sentClock_.elapsed());
+    if (record_.firstByteMs < 0) {
+        record_.firstByteMs = record_.lastByteMs;
+    }
+}
+
+void Transport::Report(const QByteArray& reply, bool timedOut) {
+    if (observer_ == nullptr) {
+        return;
+    }
+    if (record_.time == 0) {
+        record_.time = QDateTime::currentMSecsSinceEpoch();
+    }
+    record_.port = settings_.Port;
+    record_.request = lastRequest_;
+    record_.reply = reply;
+    record_.timedOut = timedOut;
+    record_.portClosed = !port_.isOpen();
+    if (reply.isEmpty()) {
+        record_.firstByteMs = record_.lastByteMs = -1;
+    }
+    observer_->exchanged(record_);
+    record_ = {};
+    sentClock_.invalidate();
 }
 
 int Transport::InterFrameGapMs(const SerialSettings& settings) {
@@ -159,6 +201,7 @@ void Transport::PullInput() {
         const QByteArray bytes = port_.readAll();
         const qsizetype room = kMaxPending - pending_.size();
         pending_.append(bytes.left(qMax<qsizetype>(room, 0)));
+        NoteBytesHeard();
     }
     if (echoPossible_ && !pending_.isEmpty()) {
         // A 2-wire adapter hears its own request first. A reply cannot start with the request
@@ -166,6 +209,10 @@ void Transport::PullInput() {
         if (pending_.startsWith(lastRequest_)) {
             pending_.remove(0, lastRequest_.size());
             echoPossible_ = false;
+            record_.echoDropped = true;
+            // The reply starts after the echo.
+            record_.firstByteMs = pending_.isEmpty() ? -1 : record_.lastByteMs;
+            record_.lastByteMs = record_.firstByteMs;
             qCDebug(lcFrames) << "echo dropped";
         } else if (!lastRequest_.startsWith(pending_)) {
             echoPossible_ = false;
@@ -182,7 +229,9 @@ qsizetype Transport::ReceivedCount() const {
 }
 
 ReplyResult Transport::ReadReply(int n) {
+    record_.expectedLength = n;
     if (!port_.isOpen()) {
+        Report({}, false);
         return {};
     }
 
@@ -213,6 +262,7 @@ ReplyResult Transport::ReadReply(int n) {
     // The time-out is tested first: a reply completed in the turn that timed out is late.
     if (TimedOut(1) || !port_.isOpen()) {
         qCDebug(lcFrames) << "no reply," << pending_.size() << "byte(s) received";
+        Report(pending_, TimedOut(1));
         return {};
     }
 
@@ -222,9 +272,11 @@ ReplyResult Transport::ReadReply(int n) {
     pending_.clear();
     if (port_.inBufferCount() > 0) {
         result.reply.append(port_.readAll());
+        NoteBytesHeard();
     }
     echoPossible_ = false;
     qCDebug(lcFrames).noquote() << "received" << result.reply.toHex(' ');
+    Report(result.reply, false);
     return result;
 }
 
