@@ -6,6 +6,8 @@
 #include <QTranslator>
 
 #include "config/windows/ConfigW.h"
+#include "diagnostics/ExchangeLog.h"
+#include "diagnostics/windows/TraficLigne.h"
 #include "logger/windows/Extraction.h"
 #include "measure/MeasurementCycle.h"
 #include "measure/windows/F_Mesure.h"
@@ -25,6 +27,7 @@ App::App(AppOptions options)
     }
     transport_ = std::make_unique<Transport>(*port_, settings_);
     reader_ = std::make_unique<TransportRegisterReader>(*transport_);
+    SetUpDiagnostics();
     op_ = options.op;
     if (op_ == nullptr) {
         ownOp_ = std::make_unique<QtOperator>();
@@ -45,6 +48,7 @@ App::App(AppOptions options)
 
 App::~App() {
     // Windows first, while the port and the store they use still exist.
+    trafic_.reset();
     extraction_.reset();
     serialLink_.reset();
     main_.reset();
@@ -83,6 +87,7 @@ void App::ShowMainWindow() {
         commands.endApplication = [this] { EndApplication(); };
         main_ = std::make_unique<MERIVAL>(store_, state_, *op_, std::move(commands));
         SetMessageParent(main_.get());
+        AddDiagnosticMenu();
         main_->Form_Load();
         return;
     }
@@ -107,6 +112,7 @@ F_Mesure* App::CreateMeasureWindow() {
     SetMessageParent(window);
     connect(window, &F_Mesure::unloaded, this, [this] { SetMessageParent(main_.get()); });
     connect(&window->cycle(), &MeasurementCycle::reading, this, &App::reading);
+    WatchChannels(window->cycle());
     return window;
 }
 
@@ -141,8 +147,8 @@ void App::EndApplication() {
         mesure->Halt();
     }
     transport_->ClosePort();
-    for (QWidget* window : std::initializer_list<QWidget*>{config_.get(), main_.get(),
-                                                           serialLink_.get(), extraction_.get()}) {
+    for (QWidget* window : std::initializer_list<QWidget*>{
+             config_.get(), main_.get(), serialLink_.get(), extraction_.get(), trafic_.get()}) {
         if (window != nullptr) {
             window->hide();
         }

@@ -19,6 +19,9 @@ namespace merival {
 
 class ConfLS;
 class ConfigW;
+class ExchangeLog;
+class MeasurementCycle;
+class TraficLigne;
 class Extraction;
 class F_Mesure;
 class MERIVAL;
@@ -61,6 +64,8 @@ public:
     [[nodiscard]] ConfigW* configW() const { return config_.get(); }
     [[nodiscard]] MERIVAL* mainWindow() const { return main_.get(); }
     [[nodiscard]] F_Mesure* measureWindow() const;
+    [[nodiscard]] ExchangeLog& exchangeLog() { return *exchangeLog_; }
+    [[nodiscard]] TraficLigne* traficWindow() const { return trafic_.get(); }
 
     // Qt's own texts in French (Oui/Non). False when the translation is not installed.
     static bool InstallFrenchTranslation(QCoreApplication& application);
@@ -77,11 +82,17 @@ private:
     void ShowSerialLink();
     void ShowExtraction(bool resetMode);
     void SetMessageParent(QWidget* window);
+    // Diagnostics (AppDiagnostics.cpp): the log on the transport, the menu, the cycle's hook.
+    void SetUpDiagnostics();
+    void AddDiagnosticMenu();
+    void WatchChannels(MeasurementCycle& cycle);
+    void ShowTrafic();
 
     ChannelStore store_;
     SerialSettings settings_;
     MeasureState state_;
     MeasurementResults results_;
+    std::unique_ptr<ExchangeLog> exchangeLog_;  // outlives the transport that reports to it
     std::unique_ptr<SerialPortInterface> port_;
     std::unique_ptr<Transport> transport_;
     std::unique_ptr<TransportRegisterReader> reader_;
@@ -96,6 +107,7 @@ private:
     std::unique_ptr<MERIVAL> main_;
     std::unique_ptr<ConfLS> serialLink_;
     std::unique_ptr<Extraction> extraction_;
+    std::unique_ptr<TraficLigne> trafic_;
 };
 
 }  // namespace merival
