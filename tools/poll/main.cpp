@@ -1,8 +1,9 @@
 // merival-poll: the measurement cycle without a window. Reads "config.txt" and "PortCom.dat"
 // of the current directory, opens the port as the measurement window does, and prints one
 // line per polled channel: "Voie <n>", a tab, the value text with its CR LF turned into tabs.
+// --trace adds one line per exchange on stderr, --stats the statistics per channel at the end.
 //
-//   merival-poll [--count N] [--interval MS]
+//   merival-poll [--count N] [--interval MS] [--trace] [--stats]
 //
 // Exit status: 0 after N passes or on SIGINT/SIGTERM (the pass in progress ends after its
 // current channel, as with ABANDON); 1 when an option, a file or the port cannot be used.
@@ -22,6 +23,7 @@
 #include <optional>
 
 #include "config/ChannelStore.h"
+#include "diagnostics/ExchangeLog.h"
 #include "instruments/Polling.h"
 #include "measure/MeasurementCycle.h"
 #include "serial/QtSerialPort.h"
@@ -46,6 +48,8 @@ void PrintError(const QString& text) {
 struct Options {
     std::optional<long long> count;  // passes; none = until a signal
     int intervalMs = 1000;
+    bool trace = false;
+    bool stats = false;
 };
 
 std::optional<long long> PositiveNumber(const QString& text, long long max) {
@@ -85,9 +89,13 @@ std::optional<Options> ParseOptions(const QStringList& arguments) {
                 return std::nullopt;
             }
             options.intervalMs = static_cast<int>(*ms);
+        } else if (name == QStringLiteral("--trace") && value.isEmpty()) {
+            options.trace = true;
+        } else if (name == QStringLiteral("--stats") && value.isEmpty()) {
+            options.stats = true;
         } else {
             PrintError(QStringLiteral("option inconnue : « %1 »\nusage : merival-poll [--count N] "
-                                      "[--interval MS]")
+                                      "[--interval MS] [--trace] [--stats]")
                            .arg(arguments[i]));
             return std::nullopt;
         }
@@ -113,6 +121,19 @@ bool Readable(const QString& name) {
     }
     PrintError(QStringLiteral("impossible de lire « %1 » : %2").arg(name, reason));
     return false;
+}
+
+void PrintToStderr(const QString& text) {
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
+}
+
+void PrintStats(const ExchangeLog& log) {
+    QList<QStringList> rows = {StatsHeadings()};
+    for (int n = 0; n < kChannelCount; ++n) {
+        rows << StatsCells(n, log.stats()[static_cast<size_t>(n)]);
+    }
+    PrintToStderr(AlignedTable(rows));
 }
 
 void PrintValueLine(int channel, QString text) {
@@ -164,6 +185,16 @@ int Run(QCoreApplication& app) {
     MeasurementCycle cycle(store, reader, results, state,
                            point.isEmpty() ? QChar(u'.') : point.at(0));
 
+    ExchangeLog log;
+    if (options->trace || options->stats) {
+        transport.setObserver(&log);
+        QObject::connect(&cycle, &MeasurementCycle::polling, &log, &ExchangeLog::setChannel);
+    }
+    if (options->trace) {
+        QObject::connect(&log, &ExchangeLog::recorded, &app,
+                         [](const ExchangeEvent& e) { PrintToStderr(TraceLine(e) + u'\n'); });
+    }
+
     QTimer tick;
     tick.setInterval(options->intervalMs);
     long long passes = 0;
@@ -175,6 +206,9 @@ int Run(QCoreApplication& app) {
         finished = true;
         tick.stop();
         transport.ClosePort();
+        if (options->stats) {
+            PrintStats(log);
+        }
         app.exit(0);
     };
 
