@@ -189,14 +189,25 @@ QString TraceLine(const ExchangeEvent& e) {
     return cells.join(u'\t');
 }
 
+namespace {
+
+// The outcome counters: +1 or -1.
+void CountOutcome(ChannelStats& s, Outcome outcome, int sign) {
+    s.silences += outcome == Outcome::Silence ? sign : 0;
+    s.crcErrors += outcome == Outcome::BadCrc ? sign : 0;
+    const bool other =
+        IsFault(outcome) && outcome != Outcome::Silence && outcome != Outcome::BadCrc;
+    s.otherFaults += other ? sign : 0;
+}
+
+}  // namespace
+
 void Count(ChannelStats& s, const ExchangeEvent& e) {
     ++s.requests;
     s.answers += e.replyLength > 0 ? 1 : 0;
-    s.silences += e.outcome == Outcome::Silence ? 1 : 0;
-    s.crcErrors += e.outcome == Outcome::BadCrc ? 1 : 0;
-    s.otherFaults +=
-        IsFault(e.outcome) && e.outcome != Outcome::Silence && e.outcome != Outcome::BadCrc ? 1 : 0;
+    CountOutcome(s, e.outcome, 1);
     if (!IsFault(e.outcome)) {
+        s.previousSuccess = s.lastSuccess;
         s.lastSuccess = e.time;
     }
     if (e.lastByteMs >= 0) {
@@ -206,6 +217,22 @@ void Count(ChannelStats& s, const ExchangeEvent& e) {
         s.sumMs += e.lastByteMs;
         ++s.timed;
     }
+}
+
+void Recount(ChannelStats& s, const ExchangeEvent& before, const ExchangeEvent& after) {
+    CountOutcome(s, before.outcome, -1);
+    CountOutcome(s, after.outcome, 1);
+    if (!IsFault(before.outcome) && IsFault(after.outcome) && s.lastSuccess == before.time) {
+        s.lastSuccess = s.previousSuccess;
+    }
+}
+
+ExchangeEvent WithTrailing(ExchangeEvent e, const QByteArray& bytes) {
+    e.reply.append(bytes.left(std::max<qsizetype>(kKeptReplyBytes - e.reply.size(), 0)));
+    e.replyLength += bytes.size();
+    e.outcome = Outcome::TooLong;
+    e.exceptionCode = 0;
+    return e;
 }
 
 QStringList StatsHeadings() {

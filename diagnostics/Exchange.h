@@ -81,9 +81,14 @@ struct ChannelStats {
     qint64 sumMs = 0;
     qint64 timed = 0;
     qint64 lastSuccess = 0;  // ms since the epoch; 0: never
+    qint64 previousSuccess = 0;
 };
 
 void Count(ChannelStats& stats, const ExchangeEvent& event);
+// An exchange counted as `before` turned out to be `after` (bytes trailed its reply).
+void Recount(ChannelStats& stats, const ExchangeEvent& before, const ExchangeEvent& after);
+// The exchange with these bytes heard after its reply was taken.
+[[nodiscard]] ExchangeEvent WithTrailing(ExchangeEvent event, const QByteArray& bytes);
 
 [[nodiscard]] QStringList StatsHeadings();
 [[nodiscard]] QStringList StatsCells(int channel, const ChannelStats& stats);

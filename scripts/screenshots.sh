@@ -10,7 +10,7 @@ build="${1:-$root/build}"
 if [ ! -f "$build/CMakeCache.txt" ]; then
     cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 fi
-cmake --build "$build" -j "$(nproc)" --target merival-screenshots merival-sim
+cmake --build "$build" -j "$(nproc)" --target merival-screenshots merival-screenshot-trafic merival-sim
 build="$(cd "$build" && pwd)"
 out="$root/docs/screenshots"
 shots="$build/shell/merival-screenshots"
@@ -50,5 +50,23 @@ if locale -a 2> /dev/null | grep -qi '^fr_FR\.utf8$'; then
     export LC_ALL=fr_FR.UTF-8
 fi
 QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x800x24" "$shots" "$out"
+kill -TERM "$sim_pid" 2> /dev/null || true
+wait "$sim_pid" 2> /dev/null || true
+
+# The traffic window during a fault scenario: a folder and a simulator of its own, stations
+# that fall silent, answer with a bad CRC, an exception, a reply too long, or an echo.
+faults="$work/MERIVAL"
+mkdir -p "$faults"
+cd "$faults"
+. "$root/scripts/demo-files.sh"
+"$sim" --pace --seed 15 1:flow:long=0.2 2:ph:silent=0.2:exception=0.2 3:resistivity:echo \
+    4:conductivity:badcrc=0.3:noise=0.1 > sim-requests.txt 2> sim.err &
+sim_pid=$!
+for _ in $(seq 100); do
+    [ -L COM1 ] && break
+    sleep 0.1
+done
+[ -L COM1 ] || { echo "screenshots: the simulator made no COM1 link" >&2; cat sim.err >&2; exit 1; }
+QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x800x24" "$build/shell/merival-screenshot-trafic" "$out"
 echo "screenshots: written to $out"
 ls -l "$out"

@@ -23,6 +23,9 @@ class ExchangeObserver {
 public:
     virtual ~ExchangeObserver() = default;
     virtual void exchanged(const ExchangeRecord& record) = 0;
+    // Bytes heard after the last reply was taken and before the next request: that reply
+    // was longer than asked for.
+    virtual void trailing(const QByteArray& bytes) = 0;
 };
 
 }  // namespace merival

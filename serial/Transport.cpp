@@ -73,6 +73,7 @@ bool Transport::EnsureOpen() {
 }
 
 void Transport::ClearInput() {
+    ReportTrailing();
     pending_.clear();
     echoPossible_ = false;
     if (port_.isOpen()) {
@@ -96,6 +97,7 @@ void Transport::SendFrame(const QByteArray& frame) {
         record_.time = QDateTime::currentMSecsSinceEpoch();
         sentClock_.start();
     }
+    replyTaken_ = false;
     port_.write(frame);
 }
 
@@ -112,6 +114,19 @@ void Transport::NoteBytesHeard() {
     record_.lastByteMs = static_cast<int>(sentClock_.elapsed());
     if (record_.firstByteMs < 0) {
         record_.firstByteMs = record_.lastByteMs;
+    }
+}
+
+void Transport::ReportTrailing() {
+    if (observer_ == nullptr || !replyTaken_ || !port_.isOpen()) {
+        return;
+    }
+    QByteArray bytes = pending_;
+    if (port_.inBufferCount() > 0) {
+        bytes.append(port_.readAll());
+    }
+    if (!bytes.isEmpty()) {
+        observer_->trailing(bytes.left(kMaxPending));
     }
 }
 
@@ -150,21 +165,33 @@ void Transport::WaitForQuietLine() {
     if (!lastHeard_.isValid()) {
         return;
     }
-    const qint64 remaining = InterFrameGapMs(settings_) - lastHeard_.elapsed();
-    if (remaining <= 0) {
-        return;
+    // Bytes heard in the silence are the previous frame still coming: the silence starts
+    // again, within the reply time-out, so that even a babbling line gets its request.
+    QElapsedTimer waiting;
+    waiting.start();
+    for (;;) {
+        const qint64 remaining = InterFrameGapMs(settings_) - lastHeard_.elapsed();
+        if (remaining <= 0) {
+            return;
+        }
+        bool quiet = false;
+        QTimer::singleShot(std::chrono::milliseconds(remaining), Qt::PreciseTimer, this,
+                           [&quiet] { quiet = true; });
+        while (!quiet) {
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        }
+        const bool heard = port_.isOpen() && port_.inBufferCount() > 0;
+        ReportTrailing();
+        if (heard) {
+            port_.discardInput();
+        }
+        pending_.clear();
+        echoPossible_ = true;
+        if (!heard || waiting.elapsed() >= replyMs_) {
+            return;
+        }
+        lastHeard_.start();
     }
-    bool quiet = false;
-    QTimer::singleShot(std::chrono::milliseconds(remaining), Qt::PreciseTimer, this,
-                       [&quiet] { quiet = true; });
-    while (!quiet) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    if (port_.isOpen() && port_.inBufferCount() > 0) {
-        port_.discardInput();
-    }
-    pending_.clear();
-    echoPossible_ = true;
 }
 
 void Transport::StartTimeOut(int slot, int milliseconds) {
@@ -277,6 +304,7 @@ ReplyResult Transport::ReadReply(int n) {
     echoPossible_ = false;
     qCDebug(lcFrames).noquote() << "received" << result.reply.toHex(' ');
     Report(result.reply, false);
+    replyTaken_ = true;
     return result;
 }
 

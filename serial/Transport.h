@@ -73,6 +73,7 @@ private:
     void WaitForQuietLine();
     void Report(const QByteArray& reply, bool timedOut);
     void NoteBytesHeard();
+    void ReportTrailing();
 
     SerialPortInterface& port_;
     const SerialSettings& settings_;
@@ -89,6 +90,7 @@ private:
     ExchangeObserver* observer_ = nullptr;
     ExchangeRecord record_;  // the exchange under way, for the observer
     QElapsedTimer sentClock_;
+    bool replyTaken_ = false;  // the last exchange's reply was taken; later bytes trail it
 };
 
 }  // namespace merival

@@ -137,6 +137,21 @@ void ExchangeTableModel::Append(std::vector<ExchangeEvent> events) {
     endInsertRows();
 }
 
+void ExchangeTableModel::Replace(const ExchangeEvent& event) {
+    // Only the newest exchanges change: search from the end.
+    for (auto row = static_cast<int>(rows_.size()) - 1; row >= 0; --row) {
+        ExchangeEvent& shown = rows_[static_cast<size_t>(row)];
+        if (shown.seq == event.seq) {
+            shown = event;
+            Q_EMIT dataChanged(index(row, 0), index(row, columnCount() - 1));
+            return;
+        }
+        if (shown.seq < event.seq) {
+            return;
+        }
+    }
+}
+
 void ExchangeTableModel::Clear() {
     beginResetModel();
     rows_.clear();
@@ -278,6 +293,10 @@ bool TraficLigne::Following() const {
 
 void TraficLigne::Refresh() {
     if (!Pause->isChecked()) {
+        for (const ExchangeEvent& e : log_.AmendedSince(amendmentsSeen_)) {
+            model_->Replace(e);
+        }
+        amendmentsSeen_ = log_.amendments();
         std::vector<ExchangeEvent> events = log_.Since(lastSeq_);
         if (!events.empty()) {
             lastSeq_ = events.back().seq;

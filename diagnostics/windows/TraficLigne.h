@@ -34,6 +34,8 @@ public:
                                       int role) const override;
 
     void Append(std::vector<ExchangeEvent> events);
+    // The row of this exchange, if shown, takes its new state.
+    void Replace(const ExchangeEvent& event);
     void Clear();
     [[nodiscard]] const ExchangeEvent& event(int row) const {
         return rows_[static_cast<size_t>(row)];
@@ -89,6 +91,7 @@ private:
     QSortFilterProxyModel* filter_ = nullptr;
     QTimer refresh_;
     quint64 lastSeq_ = 0;
+    quint64 amendmentsSeen_ = 0;
     std::function<QString()> chooseFile_;
 };
 

@@ -127,12 +127,28 @@ TEST(ExchangeTest, RingKeepsTheLastExchangesAndStatisticsCountPerChannel) {
                                              "39 ms", "42 ms", TimeText(ok.time)}));
     EXPECT_EQ(log.stats()[0].requests, 0);
 
+    // Bytes after a reply that was taken: that reply was too long. After a silence: nothing.
+    log.setChannel(1);
+    log.exchanged(Record({}, true));
+    log.trailing("\x01");
+    EXPECT_EQ(log.amendments(), 0u);
+    ExchangeRecord later = ok;
+    later.time += 1000;
+    log.exchanged(later);
+    log.trailing("\x01\x02");
+    ASSERT_EQ(log.AmendedSince(0).size(), 1u);
+    EXPECT_EQ(OutcomeText(log.AmendedSince(0).front()), "Réponse trop longue");
+    EXPECT_EQ(log.Since(7).front().replyLength, 23);
+    EXPECT_EQ(StatsCells(1, log.stats()[1]).mid(1, 5), QStringList({"7", "5", "2", "1", "2"}));
+    EXPECT_EQ(log.stats()[1].lastSuccess, ok.time);
+    log.setChannel(-1);
+
     log.Clear();
     EXPECT_TRUE(log.Since(0).empty());
-    EXPECT_EQ(log.stats()[1].requests, 5);
+    EXPECT_EQ(log.stats()[1].requests, 7);
     log.exchanged(ok);
     EXPECT_EQ(log.Since(0).size(), 1u);
-    EXPECT_EQ(log.Since(0).front().seq, 7u);
+    EXPECT_EQ(log.Since(0).front().seq, 9u);
     log.ResetStats();
     EXPECT_EQ(StatsCells(1, log.stats()[1]).mid(1),
               QStringList({"0", "0", "0", "0", "0", "—", "—", "—", "—", "—"}));

@@ -127,5 +127,49 @@ TEST(DiagnosticsTest, EveryFaultGetsItsOutcomeAndTheValuesShownDoNotChange) {
     EXPECT_EQ(stats[1].lastSuccess, 0);
 }
 
+// On a paced line (2400 baud: room for a busy machine's jitter) the extra bytes of a long reply
+// come after the reply was taken: they are heard before the next request and make that exchange
+// "Réponse trop longue"; the next request waits until they are over.
+TEST(DiagnosticsTest, BytesTrailingAPacedReplyMakeItTooLong) {
+    test::CurrentTempDir dir;
+    test::SimProcess sim(kSim, dir.path());
+    ASSERT_TRUE(sim.Start({"--pace", "--baud", "2400", "--seed", "5", "1:ph:long", "2:ph"}))
+        << sim.errorOutput().toStdString();
+    SerialSettings settings;
+    settings.SpeedIndex = 2;
+    QtSerialPort port;
+    Transport transport(port, settings);
+    ExchangeLog log;
+    transport.setObserver(&log);
+    TransportRegisterReader reader(transport);
+    ChannelStore store;
+    for (int n : {0, 1}) {
+        store.setSelected(n, 1);
+        store.setAddress(n, QString::number(n + 1));
+        store.setTypeIndex(n, 2);
+        store.setBaseBlock(n, true);
+    }
+    MeasurementResults results;
+    MeasureState state;
+    MeasurementCycle cycle(store, reader, results, state, u',');
+    QStringList shown;
+    QObject::connect(&cycle, &MeasurementCycle::valueText, &cycle,
+                     [&shown](int, const QString& text) { shown << text; });
+    ASSERT_TRUE(transport.OpenPort().ok());
+    cycle.RunMeasurementCycle();
+    ASSERT_TRUE(sim.WaitForRecords(2));
+
+    const std::vector<ExchangeEvent> events = log.Since(0);
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(OutcomeText(events[0]), "Réponse trop longue");
+    EXPECT_EQ(events[0].reply, sim.records()[0].reply);
+    EXPECT_EQ(events[0].replyLength, 27);  // six bytes more, longer than the silence
+    // The next reply is the next station's alone: its request waited for the line to go quiet.
+    EXPECT_EQ(OutcomeText(events[1]), "OK");
+    EXPECT_EQ(events[1].reply, sim.records()[1].reply);
+    EXPECT_GE(events[1].lastByteMs, 80) << "21 characters at 2400 baud";
+    EXPECT_NE(shown.value(0), QStringLiteral("HS"));
+}
+
 }  // namespace
 }  // namespace merival

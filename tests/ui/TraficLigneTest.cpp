@@ -90,6 +90,14 @@ TEST_F(TraficLigneTest, FollowsTheLineUnlessScrolledOrPausedAndFaultsStandOut) {
     EXPECT_EQ(Rows(), 330);
     EXPECT_TRUE(window.Following());
     EXPECT_EQ(window.Statistiques->item(1, 1)->text(), "83");
+
+    // Bytes that trail a reply already shown turn its row into a fault.
+    Exchange(1);
+    window.Refresh();
+    log.trailing("\xAA\xBB");
+    window.Refresh();
+    EXPECT_EQ(Cell(Rows() - 1, 4), "Réponse trop longue");
+    EXPECT_TRUE(Cell(Rows() - 1, 7).endsWith("+ AA BB"));
 }
 
 TEST_F(TraficLigneTest, FilterClearAndSave) {

@@ -190,9 +190,24 @@ int Run(QCoreApplication& app) {
         transport.setObserver(&log);
         QObject::connect(&cycle, &MeasurementCycle::polling, &log, &ExchangeLog::setChannel);
     }
+    // An exchange is printed when the next one starts: bytes that trail its reply count in it.
+    std::optional<ExchangeEvent> held;
+    auto printHeld = [&held] {
+        if (held) {
+            PrintToStderr(TraceLine(*held) + u'\n');
+            held.reset();
+        }
+    };
     if (options->trace) {
-        QObject::connect(&log, &ExchangeLog::recorded, &app,
-                         [](const ExchangeEvent& e) { PrintToStderr(TraceLine(e) + u'\n'); });
+        QObject::connect(&log, &ExchangeLog::recorded, &app, [&](const ExchangeEvent& e) {
+            printHeld();
+            held = e;
+        });
+        QObject::connect(&log, &ExchangeLog::amended, &app, [&held](const ExchangeEvent& e) {
+            if (held && held->seq == e.seq) {
+                held = e;
+            }
+        });
     }
 
     QTimer tick;
@@ -206,6 +221,7 @@ int Run(QCoreApplication& app) {
         finished = true;
         tick.stop();
         transport.ClosePort();
+        printHeld();
         if (options->stats) {
             PrintStats(log);
         }
