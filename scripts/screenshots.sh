@@ -59,7 +59,7 @@ faults="$work/MERIVAL"
 mkdir -p "$faults"
 cd "$faults"
 . "$root/scripts/demo-files.sh"
-"$sim" --pace --seed 15 1:flow:long=0.2 2:ph:silent=0.2:exception=0.2 3:resistivity:echo \
+"$sim" --pace --seed 15 1:flow:long=0.3 2:ph:silent=0.3:exception=0.3 3:resistivity:echo \
     4:conductivity:badcrc=0.3:noise=0.1 > sim-requests.txt 2> sim.err &
 sim_pid=$!
 for _ in $(seq 100); do

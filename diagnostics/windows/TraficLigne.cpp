@@ -104,7 +104,11 @@ QVariant ExchangeTableModel::data(const QModelIndex& index, int role) const {
             }
             return {};
         case Qt::ToolTipRole:
-            return index.column() == kTime ? TraceLine(e).section(u'\t', 0, 0) : QVariant();
+            // The date, and the bytes that a narrow column elides.
+            if (index.column() == kTime) {
+                return TraceLine(e).section(u'\t', 0, 0);
+            }
+            return index.column() >= kRequest ? Cell(e, index.column()) : QVariant();
         default:
             return {};
     }
@@ -196,6 +200,7 @@ void TraficLigne::BuildStatistics() {
     Statistiques->verticalHeader()->hide();
     Statistiques->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Statistiques->setSelectionMode(QAbstractItemView::NoSelection);
+    Statistiques->setFocusPolicy(Qt::NoFocus);
     Statistiques->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     for (int row = 0; row < kChannelCount; ++row) {
         for (int column = 0; column < headings.size(); ++column) {
@@ -259,16 +264,21 @@ void TraficLigne::BuildExchanges() {
     Echanges->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Echanges->setSelectionBehavior(QAbstractItemView::SelectRows);
     Echanges->setWordWrap(false);
+    // Cut in the middle, so that the CRC at the end of a frame stays in view.
+    Echanges->setTextElideMode(Qt::ElideMiddle);
     Echanges->horizontalHeader()->setStretchLastSection(true);
     const QFontMetrics fm(fontMetrics());
+    QFont bold = font();
+    bold.setBold(true);
     const QFontMetrics fixed(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    const int widths[] = {fm.horizontalAdvance(QStringLiteral("00:00:00.000")),
-                          fm.horizontalAdvance(QStringLiteral("Voie 0")),
-                          fm.horizontalAdvance(QStringLiteral("Adresse")),
-                          fm.horizontalAdvance(QStringLiteral("Base")),
-                          fm.horizontalAdvance(QStringLiteral("Réponse trop longue")),
-                          fm.horizontalAdvance(QStringLiteral("Temps de réponse")),
-                          fixed.horizontalAdvance(QStringLiteral("01 03 00 00 00 08 | 44 0C"))};
+    const int widths[] = {
+        fm.horizontalAdvance(QStringLiteral("00:00:00.000")),
+        fm.horizontalAdvance(QStringLiteral("Voie 0")),
+        fm.horizontalAdvance(QStringLiteral("Adresse")),
+        fm.horizontalAdvance(QStringLiteral("Base")),
+        QFontMetrics(bold).horizontalAdvance(QStringLiteral("Réponse trop longue")),
+        fm.horizontalAdvance(QStringLiteral("Temps de réponse")),
+        fixed.horizontalAdvance(QStringLiteral("01 03 00 00 00 08 | 44 0C"))};
     for (int column = 0; column < static_cast<int>(std::size(widths)); ++column) {
         Echanges->setColumnWidth(column, widths[column] + 16);
     }
