@@ -8,6 +8,7 @@
 #include "config/windows/ConfigW.h"
 #include "diagnostics/ExchangeLog.h"
 #include "diagnostics/windows/TraficLigne.h"
+#include "history/windows/HistoryMenu.h"
 #include "logger/windows/Extraction.h"
 #include "measure/MeasurementCycle.h"
 #include "measure/windows/F_Mesure.h"
@@ -48,6 +49,7 @@ App::App(AppOptions options)
 
 App::~App() {
     // Windows first, while the port and the store they use still exist.
+    history_.reset();
     trafic_.reset();
     extraction_.reset();
     serialLink_.reset();
@@ -87,6 +89,7 @@ void App::ShowMainWindow() {
         commands.endApplication = [this] { EndApplication(); };
         main_ = std::make_unique<MERIVAL>(store_, state_, *op_, std::move(commands));
         SetMessageParent(main_.get());
+        SetUpHistory();
         AddDiagnosticMenu();
         main_->Form_Load();
         return;
@@ -112,6 +115,7 @@ F_Mesure* App::CreateMeasureWindow() {
     SetMessageParent(window);
     connect(window, &F_Mesure::unloaded, this, [this] { SetMessageParent(main_.get()); });
     connect(&window->cycle(), &MeasurementCycle::reading, this, &App::reading);
+    ConnectHistory(window->cycle());
     WatchChannels(window->cycle());
     return window;
 }

@@ -24,10 +24,12 @@ class MeasurementCycle;
 class TraficLigne;
 class Extraction;
 class F_Mesure;
+class HistoryMenu;
 class MERIVAL;
 class Operator;
 class QtOperator;
 class SerialPortInterface;
+class MeasurementCycle;
 
 // Replaceable parts of the program, for tests and tools. Empty members take the real ones.
 struct AppOptions {
@@ -64,6 +66,7 @@ public:
     [[nodiscard]] ConfigW* configW() const { return config_.get(); }
     [[nodiscard]] MERIVAL* mainWindow() const { return main_.get(); }
     [[nodiscard]] F_Mesure* measureWindow() const;
+    [[nodiscard]] HistoryMenu* history() const { return history_.get(); }
     [[nodiscard]] ExchangeLog& exchangeLog() { return *exchangeLog_; }
     [[nodiscard]] TraficLigne* traficWindow() const { return trafic_.get(); }
 
@@ -82,6 +85,9 @@ private:
     void ShowSerialLink();
     void ShowExtraction(bool resetMode);
     void SetMessageParent(QWidget* window);
+    // AppHistory.cpp: the "Historique" menu, fed with the measurement window's readings.
+    void SetUpHistory();
+    void ConnectHistory(MeasurementCycle& cycle);
     // Diagnostics (AppDiagnostics.cpp): the log on the transport, the menu, the cycle's hook.
     void SetUpDiagnostics();
     void AddDiagnosticMenu();
@@ -107,6 +113,7 @@ private:
     std::unique_ptr<MERIVAL> main_;
     std::unique_ptr<ConfLS> serialLink_;
     std::unique_ptr<Extraction> extraction_;
+    std::unique_ptr<HistoryMenu> history_;
     std::unique_ptr<TraficLigne> trafic_;
 };
 

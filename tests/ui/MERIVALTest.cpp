@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -103,8 +104,11 @@ TEST_F(MERIVALTest, StartsOnTheConfigurationDialogThenShowsTheMainWindow) {
     }
     EXPECT_EQ(bar, QStringList({"&Fichier/&Quitter", "&Configuration/&Liaison Série/&Application",
                                 "&Mesure", "&Logger/&Init/RAZ fichier/&Extraction Données",
+                                "&Historique/&Enregistrement/&Courbes/E&xporter…",
                                 "&Diagnostic/&Trafic de la ligne"}));
     EXPECT_EQ(main->Mesure->menu(), nullptr);
+    EXPECT_EQ(main->findChild<QLabel*>("WorkFolder")->text(),
+              "Dossier de travail : " + QDir::toNativeSeparators(dir.path()));
 }
 
 TEST_F(MERIVALTest, MesureWithoutSelectedChannelOpensNothing) {

@@ -1,9 +1,12 @@
 // merival-poll: the measurement cycle without a window. Reads "config.txt" and "PortCom.dat"
 // of the current directory, opens the port as the measurement window does, and prints one
 // line per polled channel: "Voie <n>", a tab, the value text with its CR LF turned into tabs.
-// --trace adds one line per exchange on stderr, --stats the statistics per channel at the end.
 //
-//   merival-poll [--count N] [--interval MS] [--trace] [--stats]
+//   merival-poll [--count N] [--interval MS] [--record] [--trace] [--stats]
+//
+// --record writes every reading into "historique.sqlite" as the desktop program does (the
+// retention of merival.ini applies); a file that cannot be used is reported and polling goes on.
+// --trace adds one line per exchange on stderr, --stats the statistics per channel at the end.
 //
 // Exit status: 0 after N passes or on SIGINT/SIGTERM (the pass in progress ends after its
 // current channel, as with ABANDON); 1 when an option, a file or the port cannot be used.
@@ -22,8 +25,11 @@
 #include <cstdio>
 #include <optional>
 
+#include "base/IniFile.h"
 #include "config/ChannelStore.h"
 #include "diagnostics/ExchangeLog.h"
+#include "history/HistoryDatabase.h"
+#include "history/HistoryRecorder.h"
 #include "instruments/Polling.h"
 #include "measure/MeasurementCycle.h"
 #include "serial/QtSerialPort.h"
@@ -48,6 +54,7 @@ void PrintError(const QString& text) {
 struct Options {
     std::optional<long long> count;  // passes; none = until a signal
     int intervalMs = 1000;
+    bool record = false;
     bool trace = false;
     bool stats = false;
 };
@@ -75,7 +82,9 @@ std::optional<Options> ParseOptions(const QStringList& arguments) {
                    i + 1 < arguments.size()) {
             value = arguments[++i];
         }
-        if (name == QStringLiteral("--count")) {
+        if (arguments[i] == QStringLiteral("--record")) {
+            options.record = true;
+        } else if (name == QStringLiteral("--count")) {
             options.count = PositiveNumber(value, std::numeric_limits<long long>::max());
             if (!options.count) {
                 PrintError(QStringLiteral("nombre de passes invalide : « %1 »").arg(value));
@@ -95,7 +104,7 @@ std::optional<Options> ParseOptions(const QStringList& arguments) {
             options.stats = true;
         } else {
             PrintError(QStringLiteral("option inconnue : « %1 »\nusage : merival-poll [--count N] "
-                                      "[--interval MS] [--trace] [--stats]")
+                                      "[--interval MS] [--record] [--trace] [--stats]")
                            .arg(arguments[i]));
             return std::nullopt;
         }
@@ -208,6 +217,17 @@ int Run(QCoreApplication& app) {
                 held = e;
             }
         });
+    }
+
+    std::unique_ptr<HistoryRecorder> recorder;
+    if (options->record) {
+        recorder = std::make_unique<HistoryRecorder>(HistoryPath(),
+                                                     LoadHistorySettings(*OpenIni()).retentionDays);
+        QObject::connect(recorder.get(), &HistoryRecorder::failed, &app, PrintError);
+        QObject::connect(&cycle, &MeasurementCycle::reading, recorder.get(), &HistoryRecorder::Add);
+        QObject::connect(&cycle, &MeasurementCycle::passFinished, recorder.get(),
+                         &HistoryRecorder::EndPass);
+        recorder->Start();
     }
 
     QTimer tick;

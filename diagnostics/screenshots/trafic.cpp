@@ -1,8 +1,8 @@
-// merival-screenshot-trafic: runs the desktop program in the current directory, starts
+// merival-diagnostics-screenshot: runs the desktop program in the current directory, starts
 // measuring, opens "Diagnostic > Trafic de la ligne" and saves a picture of it once some
-// exchanges went by. Used by scripts/screenshots.sh with a simulator that makes faults.
+// exchanges went by. Used by scripts/diagnostics-screenshots.sh with a simulator that makes faults.
 //
-//   merival-screenshot-trafic OUTPUT_DIR [SECONDS]
+//   merival-diagnostics-screenshot OUTPUT_DIR [SECONDS]
 
 #include <QAction>
 #include <QApplication>
@@ -22,7 +22,7 @@
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: merival-screenshot-trafic OUTPUT_DIR [SECONDS]\n");
+        std::fprintf(stderr, "usage: merival-diagnostics-screenshot OUTPUT_DIR [SECONDS]\n");
         return 2;
     }
     const QDir out(QString::fromLocal8Bit(argv[1]));
