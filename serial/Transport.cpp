@@ -23,6 +23,10 @@ Transport::Transport(SerialPortInterface& port, const SerialSettings& settings, 
 }
 
 Status Transport::OpenPort() {
+    return Open(false);
+}
+
+Status Transport::Open(bool again) {
     wantOpen_ = true;
     pending_.clear();
     if (port_.isOpen()) {
@@ -39,7 +43,7 @@ Status Transport::OpenPort() {
     }
     port_.setOption2();
     QString error;
-    if (!port_.open(&error)) {
+    if (!(again ? port_.reopen(&error) : port_.open(&error))) {
         if (error.isEmpty()) {
             error = QStringLiteral("Impossible d'ouvrir le port %1.").arg(name);
         }
@@ -65,7 +69,7 @@ bool Transport::EnsureOpen() {
     if (!wantOpen_) {
         return false;
     }
-    const Status status = OpenPort();
+    const Status status = Open(true);
     if (!status.ok()) {
         qCDebug(lcFrames) << "reopen failed:" << status.message;
     }

@@ -32,7 +32,8 @@ public:
     void ClosePort();
     [[nodiscard]] bool IsOpen() const;
     // Before an exchange: a port that OpenPort opened and that was lost since (read error,
-    // adapter pulled, simulator restarted) is opened again with the same settings. False when
+    // adapter pulled, simulator restarted) is opened again with the same settings, the same
+    // way (through the same COMn entry; never a fallback device meanwhile). False when
     // the port is closed and stays closed; ClosePort ends these attempts until the next OpenPort.
     [[nodiscard]] bool EnsureOpen();
 
@@ -63,6 +64,8 @@ public:
     static constexpr qsizetype kMaxPending = 4096;
 
 private:
+    // again: the port was lost and is opened the way the last OpenPort did.
+    [[nodiscard]] Status Open(bool again);
     // One turn of a wait: let pending events run, blocking only after the first turn.
     static void WaitTurn(bool first);
     // Moves what the port has received into pending_ and drops a local echo of the request.

@@ -264,7 +264,8 @@ void F_Mesure::SetValueText(int channel, const QString& text) {
 }
 
 void F_Mesure::Minuterie1_Timer() {
-    if (halted_ || unloaded_) {
+    // No pass under the close question: its "Oui" would wait for that pass's exchanges.
+    if (halted_ || unloaded_ || asking_) {
         return;
     }
     cycle_->Minuterie1_Timer();
@@ -305,9 +306,11 @@ void F_Mesure::closeEvent(QCloseEvent* event) {
     }
     if (!programUnload_) {
         // Form_QueryUnload: only the operator's close box asks.
+        asking_ = true;
         const bool quit =
             context_.op.askYesNo(QStringLiteral("Voulez-vous vraiment quitter l'application ?"),
                                  windowTitle(), OperatorIcon::Question);
+        asking_ = false;
         if (!quit) {
             event->ignore();
             return;

@@ -103,6 +103,7 @@ private:
     bool programUnload_ = false;  // the close comes from ABANDON, not from the operator
     bool unloaded_ = false;
     bool halted_ = false;
+    bool asking_ = false;  // the close question is on screen
 };
 
 }  // namespace merival

@@ -282,6 +282,61 @@ TEST_F(PollTool, TracesEachExchangeAndCountsThemOnStderr) {
     EXPECT_TRUE(lines[12].startsWith(QStringLiteral("Voie 3  2         2         0         2 ")));
 }
 
+TEST_F(PollTool, ValuesComeBackWithinTwoPassesOfASimulatorRestart) {
+    const QStringList stations = {QStringLiteral("1:flow"), QStringLiteral("2:ph"),
+                                  QStringLiteral("3:resistivity"), QStringLiteral("4:562")};
+    StartSim(stations);
+    QProcess poll;
+    StartPoll(poll, {QStringLiteral("--interval"), QStringLiteral("200")});
+    QStringList lines;
+    auto readLines = [&] {
+        while (poll.canReadLine()) {
+            lines << QString::fromUtf8(poll.readLine()).trimmed();
+        }
+    };
+    auto passesAfter = [&](qsizetype from) {
+        readLines();
+        return lines.mid(from).count(QStringLiteral("Voie 3\tHS")) +
+               lines.mid(from).filter(QRegularExpression(QStringLiteral("^Voie 3\t "))).size();
+    };
+    ASSERT_TRUE(WaitFor([&] { return passesAfter(0) >= 2; }, 20000));
+
+    // SIGTERM: the simulator removes its COM1 link. Passes go on, every channel "HS".
+    StopSim();
+    const qsizetype stopped = lines.size();
+    ASSERT_TRUE(WaitFor([&] { return passesAfter(stopped) >= 4; }, 20000));
+    StartSim(stations);
+    readLines();
+    const qsizetype restarted = lines.size();
+    ASSERT_TRUE(WaitFor([&] { return passesAfter(restarted) >= 4; }, 20000));
+    ::kill(static_cast<pid_t>(poll.processId()), SIGINT);
+    ASSERT_TRUE(poll.waitForFinished(20000));
+    readLines();
+
+    // Whole passes that began after a line; the first may have begun before the event.
+    auto wholePasses = [&](qsizetype from, qsizetype to) {
+        QList<QStringList> passes;
+        for (qsizetype i = from; i + 4 <= to; ++i) {
+            if (lines[i].startsWith(QStringLiteral("Voie 0\t"))) {
+                passes << lines.mid(i, 4);
+                i += 3;
+            }
+        }
+        return passes;
+    };
+    const QList<QStringList> missing = wholePasses(stopped, restarted);
+    ASSERT_GE(missing.size(), 3);
+    EXPECT_EQ(missing[1].filter(QStringLiteral("\tHS")).size(), 4)
+        << "while the link is missing: " << missing[1].join(u'|').toStdString();
+    const QList<QStringList> back = wholePasses(restarted, lines.size());
+    ASSERT_GE(back.size(), 3);
+    for (qsizetype pass = 1; pass < back.size(); ++pass) {
+        SCOPED_TRACE(pass);
+        EXPECT_TRUE(back[pass].filter(QStringLiteral("\tHS")).isEmpty())
+            << back[pass].join(u'|').toStdString();
+    }
+}
+
 TEST_F(PollTool, RefusesWhatItCannotUse) {
     struct Row {
         const char* source;

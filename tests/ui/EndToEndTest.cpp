@@ -139,6 +139,30 @@ TEST(EndToEnd, MeasuresFourChannelsOverTheSimulatorAndAbandons) {
         EXPECT_GT(replies.requests[std::make_pair(4, 0)], 0);
         EXPECT_TRUE(op.shown.empty()) << op.texts().join(" | ").toStdString();
 
+        // SIGTERM: the simulator removes its COM1 link. Passes go on reading "HS" meanwhile;
+        // started again, the values are back within two passes.
+        int passes = 0;
+        QObject::connect(&app, &App::reading, &app, [&](const ChannelReading& reading) {
+            passes += reading.channel == 0 ? 1 : 0;
+        });
+        sim.terminate();
+        ASSERT_TRUE(sim.waitForFinished(10000));
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                return window->Etiquette3[0]->text() == "HS" &&
+                       window->Etiquette3[2]->text() == "HS";
+            },
+            60000));
+        const int missing = passes;
+        EXPECT_TRUE(WaitUntil([&] { return passes >= missing + 2; }, 60000));
+        EXPECT_FALSE(app.transport().IsOpen()) << "nothing stands in for the missing link";
+        sim.start(simulator, {"--seed", "11", "1:flow", "2:ph", "3:resistivity", "4:ph:silent"});
+        ASSERT_TRUE(WaitUntil([&] { return QFileInfo(dir.filePath("COM1")).exists(); }, 20000));
+        const int restarted = passes;
+        EXPECT_TRUE(WaitUntil(labelsMatch, 60000));
+        EXPECT_LE(passes - restarted, 2);
+        EXPECT_TRUE(op.shown.empty()) << op.texts().join(" | ").toStdString();
+
         window->Commande1->click();
         EXPECT_TRUE(WaitUntil([&] { return window.isNull(); }, 60000));
         EXPECT_EQ(app.measureWindow(), nullptr);

@@ -255,7 +255,7 @@ TEST_F(F_MesureTest, AbandonDuringAPassStopsAfterTheCurrentChannel) {
     EXPECT_EQ(op.beeps, 1);
 }
 
-TEST_F(F_MesureTest, CloseBoxAnsweredNoKeepsMeasuring) {
+TEST_F(F_MesureTest, CloseBoxAnsweredNoKeepsMeasuringAndNoPassRunsUnderTheQuestion) {
     Select(0, 2, "2");
     Open();
     window->Minuterie1.start(1000);
@@ -275,6 +275,13 @@ TEST_F(F_MesureTest, CloseBoxAnsweredNoKeepsMeasuring) {
     window->Minuterie1_Timer();
     EXPECT_NE(window->Etiquette3[0]->text(), "");
     EXPECT_NE(window->Etiquette3[0]->text(), "HS");
+
+    // A tick while the question is on screen starts no pass: "Oui" would wait for it.
+    op.answers = {true};
+    op.duringQuestion = [this] { window->Minuterie1_Timer(); };
+    EXPECT_FALSE(window->close());
+    EXPECT_EQ(reader.requests.size(), 1u);
+    EXPECT_EQ(ended, 1);
 }
 
 TEST_F(F_MesureTest, CloseBoxAnsweredYesDuringAPassEndsTheProgram) {
