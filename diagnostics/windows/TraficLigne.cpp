@@ -156,6 +156,12 @@ void ExchangeTableModel::Replace(const ExchangeEvent& event) {
     }
 }
 
+int ExchangeTableModel::RowOf(quint64 seq) const {
+    const auto it = std::lower_bound(rows_.begin(), rows_.end(), seq,
+                                     [](const ExchangeEvent& e, quint64 s) { return e.seq < s; });
+    return it != rows_.end() && it->seq == seq ? static_cast<int>(it - rows_.begin()) : -1;
+}
+
 void ExchangeTableModel::Clear() {
     beginResetModel();
     rows_.clear();
@@ -311,9 +317,15 @@ void TraficLigne::Refresh() {
         if (!events.empty()) {
             lastSeq_ = events.back().seq;
             const bool follow = Following();
+            // The exchange the operator reads at the top stays there while the oldest go.
+            const QModelIndex top = filter_->mapToSource(Echanges->indexAt(QPoint(0, 0)));
+            const quint64 topSeq = top.isValid() ? model_->event(top.row()).seq : 0;
             model_->Append(std::move(events));
             if (follow) {
                 Echanges->scrollToBottom();
+            } else if (const int row = model_->RowOf(topSeq); row >= 0) {
+                Echanges->scrollTo(filter_->mapFromSource(model_->index(row, 0)),
+                                   QAbstractItemView::PositionAtTop);
             }
         }
     }

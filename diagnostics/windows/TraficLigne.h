@@ -37,6 +37,8 @@ public:
     // The row of this exchange, if shown, takes its new state.
     void Replace(const ExchangeEvent& event);
     void Clear();
+    // The row of an exchange; -1 when it is not (or no longer) there.
+    [[nodiscard]] int RowOf(quint64 seq) const;
     [[nodiscard]] const ExchangeEvent& event(int row) const {
         return rows_[static_cast<size_t>(row)];
     }

@@ -77,6 +77,13 @@ TEST_F(TraficLigneTest, FollowsTheLineUnlessScrolledOrPausedAndFaultsStandOut) {
     EXPECT_EQ(Rows(), 320);
     EXPECT_EQ(bar->value(), reading);
     EXPECT_FALSE(window.Following());
+    // At capacity the oldest rows go, and the row read at the top stays at the top.
+    const QString topTime = Cell(window.Echanges->rowAt(0), 0);
+    Exchange(ExchangeLog::kCapacity - 250);
+    window.Refresh();
+    EXPECT_EQ(Rows(), ExchangeLog::kCapacity);
+    EXPECT_EQ(Cell(window.Echanges->rowAt(0), 0), topTime);
+    EXPECT_FALSE(window.Following());
     bar->setValue(bar->maximum());
     EXPECT_TRUE(window.Following());
 
@@ -84,12 +91,12 @@ TEST_F(TraficLigneTest, FollowsTheLineUnlessScrolledOrPausedAndFaultsStandOut) {
     window.Pause->click();
     Exchange(10);
     window.Refresh();
-    EXPECT_EQ(Rows(), 320);
+    EXPECT_EQ(Rows(), ExchangeLog::kCapacity);
     EXPECT_FALSE(window.Following());
     window.Pause->click();
-    EXPECT_EQ(Rows(), 330);
+    EXPECT_EQ(Cell(Rows() - 1, 0), TimeText(1700000000000 + made - 1));
     EXPECT_TRUE(window.Following());
-    EXPECT_EQ(window.Statistiques->item(1, 1)->text(), "83");
+    EXPECT_EQ(window.Statistiques->item(1, 1)->text(), "2520");
 
     // Bytes that trail a reply already shown turn its row into a fault.
     Exchange(1);
