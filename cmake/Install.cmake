@@ -43,6 +43,11 @@ if(UNIX)
   include(${CMAKE_CURRENT_LIST_DIR}/DebianDocs.cmake)
 endif()
 
+# The headless gateway, one instance per line directory (merival-poll@<escaped path>).
+if(TARGET merival-poll AND EXISTS ${MERIVAL_PACKAGING}/merival-poll@.service)
+  install(FILES ${MERIVAL_PACKAGING}/merival-poll@.service DESTINATION lib/systemd/system)
+endif()
+
 # Debian package.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME merival)
@@ -60,7 +65,8 @@ redox, oxygen, flow, chlorine, turbidity, oxidant analysers) once per second\n\
 over one serial line with Modbus RTU, shows their values, edits the channel and\n\
 serial settings, and exports data-logger files into spreadsheet text files.\n\
 French user interface. Includes the console tools merival-poll, merival-export\n\
-and merival-sim.")
+and merival-sim, and a systemd unit running merival-poll as a gateway that\n\
+publishes to MQTT.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

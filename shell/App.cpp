@@ -90,6 +90,7 @@ void App::ShowMainWindow() {
         main_ = std::make_unique<MERIVAL>(store_, state_, *op_, std::move(commands));
         SetMessageParent(main_.get());
         SetUpHistory();
+        SetUpPublishing();
         AddDiagnosticMenu();
         main_->Form_Load();
         return;

@@ -17,6 +17,7 @@ class QCoreApplication;
 
 namespace merival {
 
+class AppPublishing;
 class ConfLS;
 class ConfigW;
 class ExchangeLog;
@@ -88,6 +89,8 @@ private:
     // AppHistory.cpp: the "Historique" menu, fed with the measurement window's readings.
     void SetUpHistory();
     void ConnectHistory(MeasurementCycle& cycle);
+    // Its menu entry, the publisher and its state in the status bar (shell/AppPublish.cpp).
+    void SetUpPublishing();
     // Diagnostics (AppDiagnostics.cpp): the log on the transport, the menu, the cycle's hook.
     void SetUpDiagnostics();
     void AddDiagnosticMenu();
@@ -107,6 +110,7 @@ private:
     std::function<void(int)> exit_;
     QChar decimalSeparator_;
     bool ending_ = false;
+    AppPublishing* publishing_ = nullptr;  // child of this object
 
     // Declared last: the windows go before what they refer to.
     std::unique_ptr<ConfigW> config_;

@@ -102,7 +102,8 @@ TEST_F(MERIVALTest, StartsOnTheConfigurationDialogThenShowsTheMainWindow) {
         }
         bar << item.join('/');
     }
-    EXPECT_EQ(bar, QStringList({"&Fichier/&Quitter", "&Configuration/&Liaison Série/&Application",
+    EXPECT_EQ(bar, QStringList({"&Fichier/&Quitter",
+                                "&Configuration/&Liaison Série/&Application/&Publication MQTT",
                                 "&Mesure", "&Logger/&Init/RAZ fichier/&Extraction Données",
                                 "&Historique/&Enregistrement/&Courbes/E&xporter…",
                                 "&Diagnostic/&Trafic de la ligne"}));

@@ -2,10 +2,13 @@
 // of the current directory, opens the port as the measurement window does, and prints one
 // line per polled channel: "Voie <n>", a tab, the value text with its CR LF turned into tabs.
 //
-//   merival-poll [--count N] [--interval MS] [--record] [--trace] [--stats]
+//   merival-poll [--count N] [--interval MS] [--record] [--mqtt [--mqtt-config FILE]]
+//                [--trace] [--stats]
 //
 // --record writes every reading into "historique.sqlite" as the desktop program does (the
 // retention of merival.ini applies); a file that cannot be used is reported and polling goes on.
+// --mqtt also publishes every reading as the desktop program does, with the [Publication]
+// section of merival.ini (or FILE); a refusal by the broker goes to the standard error.
 // --trace adds one line per exchange on stderr, --stats the statistics per channel at the end.
 //
 // Exit status: 0 after N passes or on SIGINT/SIGTERM (the pass in progress ends after its
@@ -20,9 +23,11 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QSocketNotifier>
+#include <QSysInfo>
 #include <QTimer>
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <optional>
 
 #include "base/IniFile.h"
@@ -32,6 +37,7 @@
 #include "history/HistoryRecorder.h"
 #include "instruments/Polling.h"
 #include "measure/MeasurementCycle.h"
+#include "publish/Publisher.h"
 #include "serial/QtSerialPort.h"
 #include "serial/SerialSettings.h"
 #include "serial/Transport.h"
@@ -55,6 +61,8 @@ struct Options {
     std::optional<long long> count;  // passes; none = until a signal
     int intervalMs = 1000;
     bool record = false;
+    bool mqtt = false;
+    QString mqttConfig;  // empty: merival.ini of the current directory
     bool trace = false;
     bool stats = false;
 };
@@ -78,12 +86,17 @@ std::optional<Options> ParseOptions(const QStringList& arguments) {
         if (name.startsWith(QStringLiteral("--")) && equals > 0) {
             value = name.mid(equals + 1);
             name = name.left(equals);
-        } else if ((name == QStringLiteral("--count") || name == QStringLiteral("--interval")) &&
+        } else if ((name == QStringLiteral("--count") || name == QStringLiteral("--interval") ||
+                    name == QStringLiteral("--mqtt-config")) &&
                    i + 1 < arguments.size()) {
             value = arguments[++i];
         }
         if (arguments[i] == QStringLiteral("--record")) {
             options.record = true;
+        } else if (name == QStringLiteral("--mqtt") && equals < 0) {
+            options.mqtt = true;
+        } else if (name == QStringLiteral("--mqtt-config") && !value.isEmpty()) {
+            options.mqttConfig = value;
         } else if (name == QStringLiteral("--count")) {
             options.count = PositiveNumber(value, std::numeric_limits<long long>::max());
             if (!options.count) {
@@ -104,12 +117,52 @@ std::optional<Options> ParseOptions(const QStringList& arguments) {
             options.stats = true;
         } else {
             PrintError(QStringLiteral("option inconnue : « %1 »\nusage : merival-poll [--count N] "
-                                      "[--interval MS] [--record] [--trace] [--stats]")
+                                      "[--interval MS] [--record] [--mqtt [--mqtt-config "
+                                      "FICHIER]] [--trace] [--stats]")
                            .arg(arguments[i]));
             return std::nullopt;
         }
     }
+    if (!options.mqttConfig.isEmpty() && !options.mqtt) {
+        PrintError(QStringLiteral("--mqtt-config va avec --mqtt"));
+        return std::nullopt;
+    }
     return options;
+}
+
+// The publisher of the [Publication] section, started; null with a message when publishing
+// is not configured or a file it names cannot be read.
+std::unique_ptr<Publisher> StartPublisher(const QString& configFile) {
+    const QString path = configFile.isEmpty() ? IniPath() : configFile;
+    if (!QFileInfo::exists(path)) {
+        PrintError(QStringLiteral("impossible de lire « %1 » : fichier introuvable").arg(path));
+        return nullptr;
+    }
+    const std::unique_ptr<QSettings> ini = OpenIni(path);
+    if (const Status status = IniStatus(*ini); !status.ok()) {
+        PrintError(status.message);
+        return nullptr;
+    }
+    const PublishSettings settings =
+        WithFilesIn(LoadPublishSettings(*ini), QFileInfo(path).absoluteDir());
+    if (!settings.usable()) {
+        PrintError(QStringLiteral("publication non configurée dans « %1 » ([Publication], "
+                                  "Actif=true et Hote)")
+                       .arg(path));
+        return nullptr;
+    }
+    auto publisher = std::make_unique<Publisher>(settings, QSysInfo::machineHostName());
+    if (const Status started = publisher->Start(); !started.ok()) {
+        PrintError(started.message);
+        return nullptr;
+    }
+    QObject::connect(publisher.get(), &Publisher::stateChanged, publisher.get(),
+                     [](LinkState state, const QString& text) {
+                         if (state == LinkState::Refused) {
+                             PrintError(QStringLiteral("MQTT : ") + text);
+                         }
+                     });
+    return publisher;
 }
 
 // A file that is missing or cannot be read stops the tool: polling with made-up settings
@@ -179,6 +232,11 @@ int Run(QCoreApplication& app) {
         return 1;
     }
 
+    std::unique_ptr<Publisher> publisher;
+    if (options->mqtt && !(publisher = StartPublisher(options->mqttConfig))) {
+        return 1;
+    }
+
     QtSerialPort port;
     Transport transport(port, settings);
     if (const Status opened = transport.OpenPort(); !opened.ok()) {
@@ -245,10 +303,16 @@ int Run(QCoreApplication& app) {
         if (options->stats) {
             PrintStats(log);
         }
+        if (publisher) {
+            publisher->Stop();
+        }
         app.exit(0);
     };
 
     QObject::connect(&cycle, &MeasurementCycle::valueText, &app, PrintValueLine);
+    if (publisher) {
+        QObject::connect(&cycle, &MeasurementCycle::reading, publisher.get(), &Publisher::publish);
+    }
     QObject::connect(&cycle, &MeasurementCycle::stopPending, &app, finish);
     QObject::connect(&cycle, &MeasurementCycle::passFinished, &app, [&] {
         ++passes;
