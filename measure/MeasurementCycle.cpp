@@ -79,6 +79,7 @@ void MeasurementCycle::PollChannel(int n) {
     if (poll == nullptr) {
         return;
     }
+    Q_EMIT polling(n);
     ChannelReading current;
     current.channel = n;
     current.tag = store_.Record(n).Tag;

@@ -32,6 +32,8 @@ public:
     [[nodiscard]] int droppedTicks() const { return droppedTicks_; }
 
 Q_SIGNALS:
+    // Before the exchange of a channel, so that watchers of the line know whose it is.
+    void polling(int channel);
     // "HS" for a silent station; CR LF between the lines of multi-line texts.
     void valueText(int channel, const QString& text);
     // Right after valueText: the same pass of the same channel, for recorders and watchers.

@@ -6,6 +6,8 @@
 #include <QTranslator>
 
 #include "config/windows/ConfigW.h"
+#include "diagnostics/ExchangeLog.h"
+#include "diagnostics/windows/TraficLigne.h"
 #include "history/windows/HistoryMenu.h"
 #include "logger/windows/Extraction.h"
 #include "measure/MeasurementCycle.h"
@@ -26,6 +28,7 @@ App::App(AppOptions options)
     }
     transport_ = std::make_unique<Transport>(*port_, settings_);
     reader_ = std::make_unique<TransportRegisterReader>(*transport_);
+    SetUpDiagnostics();
     op_ = options.op;
     if (op_ == nullptr) {
         ownOp_ = std::make_unique<QtOperator>();
@@ -47,6 +50,7 @@ App::App(AppOptions options)
 App::~App() {
     // Windows first, while the port and the store they use still exist.
     history_.reset();
+    trafic_.reset();
     extraction_.reset();
     serialLink_.reset();
     main_.reset();
@@ -87,6 +91,7 @@ void App::ShowMainWindow() {
         SetMessageParent(main_.get());
         SetUpHistory();
         SetUpPublishing();
+        AddDiagnosticMenu();
         main_->Form_Load();
         return;
     }
@@ -112,6 +117,7 @@ F_Mesure* App::CreateMeasureWindow() {
     connect(window, &F_Mesure::unloaded, this, [this] { SetMessageParent(main_.get()); });
     connect(&window->cycle(), &MeasurementCycle::reading, this, &App::reading);
     ConnectHistory(window->cycle());
+    WatchChannels(window->cycle());
     return window;
 }
 
@@ -146,8 +152,8 @@ void App::EndApplication() {
         mesure->Halt();
     }
     transport_->ClosePort();
-    for (QWidget* window : std::initializer_list<QWidget*>{config_.get(), main_.get(),
-                                                           serialLink_.get(), extraction_.get()}) {
+    for (QWidget* window : std::initializer_list<QWidget*>{
+             config_.get(), main_.get(), serialLink_.get(), extraction_.get(), trafic_.get()}) {
         if (window != nullptr) {
             window->hide();
         }

@@ -20,6 +20,9 @@ namespace merival {
 class AppPublishing;
 class ConfLS;
 class ConfigW;
+class ExchangeLog;
+class MeasurementCycle;
+class TraficLigne;
 class Extraction;
 class F_Mesure;
 class HistoryMenu;
@@ -65,6 +68,8 @@ public:
     [[nodiscard]] MERIVAL* mainWindow() const { return main_.get(); }
     [[nodiscard]] F_Mesure* measureWindow() const;
     [[nodiscard]] HistoryMenu* history() const { return history_.get(); }
+    [[nodiscard]] ExchangeLog& exchangeLog() { return *exchangeLog_; }
+    [[nodiscard]] TraficLigne* traficWindow() const { return trafic_.get(); }
 
     // Qt's own texts in French (Oui/Non). False when the translation is not installed.
     static bool InstallFrenchTranslation(QCoreApplication& application);
@@ -86,11 +91,17 @@ private:
     void ConnectHistory(MeasurementCycle& cycle);
     // Its menu entry, the publisher and its state in the status bar (shell/AppPublish.cpp).
     void SetUpPublishing();
+    // Diagnostics (AppDiagnostics.cpp): the log on the transport, the menu, the cycle's hook.
+    void SetUpDiagnostics();
+    void AddDiagnosticMenu();
+    void WatchChannels(MeasurementCycle& cycle);
+    void ShowTrafic();
 
     ChannelStore store_;
     SerialSettings settings_;
     MeasureState state_;
     MeasurementResults results_;
+    std::unique_ptr<ExchangeLog> exchangeLog_;  // outlives the transport that reports to it
     std::unique_ptr<SerialPortInterface> port_;
     std::unique_ptr<Transport> transport_;
     std::unique_ptr<TransportRegisterReader> reader_;
@@ -107,6 +118,7 @@ private:
     std::unique_ptr<ConfLS> serialLink_;
     std::unique_ptr<Extraction> extraction_;
     std::unique_ptr<HistoryMenu> history_;
+    std::unique_ptr<TraficLigne> trafic_;
 };
 
 }  // namespace merival

@@ -8,11 +8,13 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QTableView>
 #include <QTimer>
 
 #include "common/ScriptedOperator.h"
 #include "common/TempDir.h"
 #include "config/windows/ConfigW.h"
+#include "diagnostics/windows/TraficLigne.h"
 #include "measure/windows/F_Mesure.h"
 #include "shell/App.h"
 #include "shell/MERIVAL.h"
@@ -103,7 +105,8 @@ TEST_F(MERIVALTest, StartsOnTheConfigurationDialogThenShowsTheMainWindow) {
     EXPECT_EQ(bar, QStringList({"&Fichier/&Quitter",
                                 "&Configuration/&Liaison Série/&Application/&Publication MQTT",
                                 "&Mesure", "&Logger/&Init/RAZ fichier/&Extraction Données",
-                                "&Historique/&Enregistrement/&Courbes/E&xporter…"}));
+                                "&Historique/&Enregistrement/&Courbes/E&xporter…",
+                                "&Diagnostic/&Trafic de la ligne"}));
     EXPECT_EQ(main->Mesure->menu(), nullptr);
     EXPECT_EQ(main->findChild<QLabel*>("WorkFolder")->text(),
               "Dossier de travail : " + QDir::toNativeSeparators(dir.path()));
@@ -204,6 +207,28 @@ TEST_F(MERIVALTest, ConfigurationAndLoggerCommandsShowTheirDialogs) {
         EXPECT_EQ(reset->isEnabled(), row.resetEnabled);
         EXPECT_EQ(exportButton->isEnabled(), !row.resetEnabled);
     }
+}
+
+TEST_F(MERIVALTest, DiagnosticShowsTheExchangesOfTheMeasurement) {
+    StartToMainWindow();
+    port->openError = QStringLiteral("Port occupé");
+    main->Mesure_Click();
+    F_Mesure* window = app->measureWindow();
+    ASSERT_NE(window, nullptr);
+    window->Minuterie1.stop();
+    window->Minuterie1_Timer();
+
+    main->Diagnostic->actions().value(0)->trigger();
+    auto* trafic = qobject_cast<TraficLigne*>(TopLevel("TraficLigne"));
+    ASSERT_NE(trafic, nullptr);
+    EXPECT_TRUE(trafic->isVisible());
+    const QAbstractItemModel* rows = trafic->Echanges->model();
+    ASSERT_EQ(rows->rowCount(), 1);
+    QStringList cells;
+    for (int column : {1, 2, 4}) {
+        cells << rows->index(0, column).data().toString();
+    }
+    EXPECT_EQ(cells, QStringList({"Voie 3", "2", "Port fermé"}));
 }
 
 TEST_F(MERIVALTest, QuitterDuringAPassEndsWithoutTheMeasurementWindowsStopHandling) {

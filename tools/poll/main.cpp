@@ -3,11 +3,13 @@
 // line per polled channel: "Voie <n>", a tab, the value text with its CR LF turned into tabs.
 //
 //   merival-poll [--count N] [--interval MS] [--record] [--mqtt [--mqtt-config FILE]]
+//                [--trace] [--stats]
 //
 // --record writes every reading into "historique.sqlite" as the desktop program does (the
 // retention of merival.ini applies); a file that cannot be used is reported and polling goes on.
 // --mqtt also publishes every reading as the desktop program does, with the [Publication]
 // section of merival.ini (or FILE); a refusal by the broker goes to the standard error.
+// --trace adds one line per exchange on stderr, --stats the statistics per channel at the end.
 //
 // Exit status: 0 after N passes or on SIGINT/SIGTERM (the pass in progress ends after its
 // current channel, as with ABANDON); 1 when an option, a file or the port cannot be used.
@@ -30,6 +32,7 @@
 
 #include "base/IniFile.h"
 #include "config/ChannelStore.h"
+#include "diagnostics/ExchangeLog.h"
 #include "history/HistoryDatabase.h"
 #include "history/HistoryRecorder.h"
 #include "instruments/Polling.h"
@@ -60,6 +63,8 @@ struct Options {
     bool record = false;
     bool mqtt = false;
     QString mqttConfig;  // empty: merival.ini of the current directory
+    bool trace = false;
+    bool stats = false;
 };
 
 std::optional<long long> PositiveNumber(const QString& text, long long max) {
@@ -106,10 +111,14 @@ std::optional<Options> ParseOptions(const QStringList& arguments) {
                 return std::nullopt;
             }
             options.intervalMs = static_cast<int>(*ms);
+        } else if (name == QStringLiteral("--trace") && value.isEmpty()) {
+            options.trace = true;
+        } else if (name == QStringLiteral("--stats") && value.isEmpty()) {
+            options.stats = true;
         } else {
             PrintError(QStringLiteral("option inconnue : « %1 »\nusage : merival-poll [--count N] "
                                       "[--interval MS] [--record] [--mqtt [--mqtt-config "
-                                      "FICHIER]]")
+                                      "FICHIER]] [--trace] [--stats]")
                            .arg(arguments[i]));
             return std::nullopt;
         }
@@ -176,6 +185,19 @@ bool Readable(const QString& name) {
     return false;
 }
 
+void PrintToStderr(const QString& text) {
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
+}
+
+void PrintStats(const ExchangeLog& log) {
+    QList<QStringList> rows = {StatsHeadings()};
+    for (int n = 0; n < kChannelCount; ++n) {
+        rows << StatsCells(n, log.stats()[static_cast<size_t>(n)]);
+    }
+    PrintToStderr(AlignedTable(rows));
+}
+
 void PrintValueLine(int channel, QString text) {
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\t"));
     const QByteArray line = (QStringLiteral("Voie %1\t").arg(channel) + text + u'\n').toUtf8();
@@ -230,6 +252,31 @@ int Run(QCoreApplication& app) {
     MeasurementCycle cycle(store, reader, results, state,
                            point.isEmpty() ? QChar(u'.') : point.at(0));
 
+    ExchangeLog log;
+    if (options->trace || options->stats) {
+        transport.setObserver(&log);
+        QObject::connect(&cycle, &MeasurementCycle::polling, &log, &ExchangeLog::setChannel);
+    }
+    // An exchange is printed when the next one starts: bytes that trail its reply count in it.
+    std::optional<ExchangeEvent> held;
+    auto printHeld = [&held] {
+        if (held) {
+            PrintToStderr(TraceLine(*held) + u'\n');
+            held.reset();
+        }
+    };
+    if (options->trace) {
+        QObject::connect(&log, &ExchangeLog::recorded, &app, [&](const ExchangeEvent& e) {
+            printHeld();
+            held = e;
+        });
+        QObject::connect(&log, &ExchangeLog::amended, &app, [&held](const ExchangeEvent& e) {
+            if (held && held->seq == e.seq) {
+                held = e;
+            }
+        });
+    }
+
     std::unique_ptr<HistoryRecorder> recorder;
     if (options->record) {
         recorder = std::make_unique<HistoryRecorder>(HistoryPath(),
@@ -252,6 +299,10 @@ int Run(QCoreApplication& app) {
         finished = true;
         tick.stop();
         transport.ClosePort();
+        printHeld();
+        if (options->stats) {
+            PrintStats(log);
+        }
         if (publisher) {
             publisher->Stop();
         }
