@@ -278,7 +278,11 @@ private:
         return more;
     }
 
+    // The signal is posted before waiters learn of the failure, so it is there when they look.
     void Fail(const QString& message) {
+        HistoryRecorder* owner = &owner_;
+        QMetaObject::invokeMethod(
+            owner, [owner, message] { Q_EMIT owner->failed(message); }, Qt::QueuedConnection);
         {
             const std::lock_guard lock(mutex_);
             failed_ = true;
@@ -286,9 +290,6 @@ private:
             busy_ = false;
         }
         written_.notify_all();
-        HistoryRecorder* owner = &owner_;
-        QMetaObject::invokeMethod(
-            owner, [owner, message] { Q_EMIT owner->failed(message); }, Qt::QueuedConnection);
     }
 
     HistoryRecorder& owner_;
