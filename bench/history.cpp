@@ -271,5 +271,14 @@ int main(int argc, char** argv) {
         "committed median %.3f ms (max %.3f ms)\n",
         Median(cycle), Median(pass), *std::max_element(pass.begin(), pass.end()));
     (void)first;
+    recorder.Stop();
+    // The generated month stays as it was for the next run and the screenshots.
+    if (OpenHistory(QStringLiteral("bench"), path, true).ok()) {
+        QSqlDatabase again = QSqlDatabase::database(QStringLiteral("bench"));
+        QSqlQuery(again).exec(QStringLiteral("DELETE FROM hist_mesures WHERE t_ms > %1").arg(last));
+        QSqlQuery(again).exec(
+            QStringLiteral("DELETE FROM hist_minutes WHERE minute > %1").arg(last / 60000));
+    }
+    CloseHistory(QStringLiteral("bench"));
     return 0;
 }
