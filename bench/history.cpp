@@ -11,10 +11,12 @@
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QThread>
 #include <QVariant>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 #include "history/HistoryDatabase.h"
@@ -245,6 +247,17 @@ int main(int argc, char** argv) {
     db = QSqlDatabase();
     CloseHistory(QStringLiteral("bench"));
 
+    {
+        // Turning recording off while the writer still checks the large file.
+        auto early = std::make_unique<HistoryRecorder>(path, 100000);
+        early->Start();
+        QThread::msleep(200);
+        QElapsedTimer t;
+        t.start();
+        early.reset();
+        std::printf("stopping during the first check of the file: %.1f ms\n",
+                    t.nsecsElapsed() / 1e6);
+    }
     // Recording into the large file: the cycle's share and the writer's round trip.
     HistoryRecorder recorder(path, 100000);
     recorder.Start();
