@@ -52,7 +52,8 @@ set(CPACK_PACKAGE_DESCRIPTION
 oxygen, flow, chlorine, turbidity, oxidant analysers) once per second over one serial\n\
 line with Modbus RTU, shows their values, edits the channel and serial settings, and\n\
 exports data-logger files into spreadsheet text files. French user interface.\n\
-Includes the console tools merival-poll, merival-export and merival-sim.")
+Keeps a history of every value with trend curves and CSV export. Includes the console\n\
+tools merival-poll, merival-export, merival-history and merival-sim.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
