@@ -155,11 +155,17 @@ bool Generate(const QString& path, qint64 startMs) {
         std::fflush(stdout);
     }
     QSqlQuery minutes(db);
-    minutes.exec(QStringLiteral("DELETE FROM hist_minutes"));
-    const bool ok = minutes.exec(QStringLiteral(
-        "INSERT INTO hist_minutes SELECT voie, t_ms / 60000, forme, sum(ok), count(*) - sum(ok), "
-        "min(v1), max(v1), min(v2), max(v2), min(v3), max(v3), min(temperature), "
-        "max(temperature) FROM hist_mesures GROUP BY 1, 2, 3"));
+    bool ok = true;
+    for (const SummaryTable& table : kSummaryTables) {
+        ok = ok && minutes.exec(QStringLiteral("DELETE FROM %1").arg(QLatin1String(table.name))) &&
+             minutes.exec(
+                 QStringLiteral("INSERT INTO %1 SELECT voie, t_ms / %2, forme, sum(ok), "
+                                "count(*) - sum(ok), min(v1), max(v1), min(v2), max(v2), min(v3), "
+                                "max(v3), min(temperature), max(temperature) FROM hist_mesures "
+                                "GROUP BY 1, 2, 3")
+                     .arg(QLatin1String(table.name))
+                     .arg(table.blockMs));
+    }
     minutes.finish();
     QSqlQuery(db).exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
     CloseHistory(kGen);
@@ -289,8 +295,11 @@ int main(int argc, char** argv) {
     if (OpenHistory(QStringLiteral("bench"), path, true).ok()) {
         QSqlDatabase again = QSqlDatabase::database(QStringLiteral("bench"));
         QSqlQuery(again).exec(QStringLiteral("DELETE FROM hist_mesures WHERE t_ms > %1").arg(last));
-        QSqlQuery(again).exec(
-            QStringLiteral("DELETE FROM hist_minutes WHERE minute > %1").arg(last / 60000));
+        for (const SummaryTable& table : kSummaryTables) {
+            QSqlQuery(again).exec(QStringLiteral("DELETE FROM %1 WHERE bloc > %2")
+                                      .arg(QLatin1String(table.name))
+                                      .arg(last / table.blockMs));
+        }
     }
     CloseHistory(QStringLiteral("bench"));
     return 0;
