@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
@@ -20,12 +21,16 @@ const char* const kSchemaV1[] = {
     "CREATE TABLE IF NOT EXISTS hist_mesures(voie INTEGER NOT NULL, t_ms INTEGER NOT NULL, "
     "forme INTEGER NOT NULL, ok INTEGER NOT NULL, texte TEXT NOT NULL, v1 REAL, v2 REAL, "
     "v3 REAL, temperature REAL, PRIMARY KEY(voie, t_ms)) WITHOUT ROWID",
-    // Minimum and maximum per channel, minute and forme, kept in the same transaction as the
-    // readings: long periods are drawn from here.
-    "CREATE TABLE IF NOT EXISTS hist_minutes(voie INTEGER NOT NULL, minute INTEGER NOT NULL, "
+    // Minimum and maximum per channel, block of time (a minute, ten minutes) and forme, kept
+    // in the same transaction as the readings: long periods are drawn from here.
+    "CREATE TABLE IF NOT EXISTS hist_minutes(voie INTEGER NOT NULL, bloc INTEGER NOT NULL, "
     "forme INTEGER NOT NULL, n_ok INTEGER NOT NULL, n_hs INTEGER NOT NULL, min1 REAL, "
     "max1 REAL, min2 REAL, max2 REAL, min3 REAL, max3 REAL, min_t REAL, max_t REAL, "
-    "PRIMARY KEY(voie, minute, forme)) WITHOUT ROWID",
+    "PRIMARY KEY(voie, bloc, forme)) WITHOUT ROWID",
+    "CREATE TABLE IF NOT EXISTS hist_10minutes(voie INTEGER NOT NULL, bloc INTEGER NOT NULL, "
+    "forme INTEGER NOT NULL, n_ok INTEGER NOT NULL, n_hs INTEGER NOT NULL, min1 REAL, "
+    "max1 REAL, min2 REAL, max2 REAL, min3 REAL, max3 REAL, min_t REAL, max_t REAL, "
+    "PRIMARY KEY(voie, bloc, forme)) WITHOUT ROWID",
 };
 
 QString Native(const QString& path) {
@@ -87,6 +92,8 @@ bool CreateSchema(QSqlDatabase& db, int from) {
     return db.commit();
 }
 
+Status CheckAndPrepare(QSqlDatabase& db, const QString& name, bool write);
+
 }  // namespace
 
 QString HistoryPath() {
@@ -100,7 +107,8 @@ void CloseHistory(const QString& connection) {
     QSqlDatabase::removeDatabase(connection);
 }
 
-Status OpenHistory(const QString& connection, const QString& path, bool write) {
+Status OpenHistory(const QString& connection, const QString& path, bool write,
+                   const std::function<void(void* handle)>& checking) {
     const QString name = Native(path);
     const QFileInfo info(path);
     if (!write && !info.exists()) {
@@ -117,6 +125,22 @@ Status OpenHistory(const QString& connection, const QString& path, bool write) {
                           .arg(name, db.lastError().databaseText()));
     }
     Exec(db, QStringLiteral("PRAGMA busy_timeout = 2000"));
+    if (checking) {
+        const QVariant handle = db.driver()->handle();
+        checking(qstrcmp(handle.typeName(), "sqlite3*") == 0
+                     ? *static_cast<void* const*>(handle.data())
+                     : nullptr);
+    }
+    const Status status = CheckAndPrepare(db, name, write);
+    if (checking) {
+        checking(nullptr);
+    }
+    return status.ok() ? status : Refuse(db, connection, status.message);
+}
+
+namespace {
+
+Status CheckAndPrepare(QSqlDatabase& db, const QString& name, bool write) {
     QString error;
     // A whole check reads the file through: done before writing, skipped by readers, which
     // stop at the first damaged page anyway.
@@ -124,29 +148,27 @@ Status OpenHistory(const QString& connection, const QString& path, bool write) {
                                 : QStringLiteral("SELECT count(*) FROM sqlite_master");
     const QVariant checked = Scalar(db, check, &error);
     if (!error.isEmpty() || (write && checked.toString() != QStringLiteral("ok"))) {
-        return Refuse(db, connection,
-                      QStringLiteral("Le fichier « %1 » est endommagé ou n'est pas une base de "
-                                     "données SQLite (%2).")
-                          .arg(name, error.isEmpty() ? checked.toString() : error));
+        return Status::Error(
+            QStringLiteral("Le fichier « %1 » est endommagé ou n'est pas une base de "
+                           "données SQLite (%2).")
+                .arg(name, error.isEmpty() ? checked.toString() : error));
     }
     const int id = Scalar(db, QStringLiteral("PRAGMA application_id"), &error).toInt();
     if (id != kApplicationId && (id != 0 || !OnlyOurTables(db))) {
-        return Refuse(
-            db, connection,
+        return Status::Error(
             QStringLiteral("Le fichier « %1 » appartient à un autre programme.").arg(name));
     }
     const int version = Scalar(db, QStringLiteral("PRAGMA user_version"), &error).toInt();
     if (version > kHistorySchema) {
-        return Refuse(db, connection,
-                      QStringLiteral("Le fichier « %1 » a été écrit par une version plus récente "
-                                     "de MERIVAL (schéma %2).")
-                          .arg(name)
-                          .arg(version));
+        return Status::Error(
+            QStringLiteral("Le fichier « %1 » a été écrit par une version plus récente "
+                           "de MERIVAL (schéma %2).")
+                .arg(name)
+                .arg(version));
     }
     if (!write) {
         if (version < 1) {
-            return Refuse(
-                db, connection,
+            return Status::Error(
                 QStringLiteral("Le fichier « %1 » ne contient aucun historique.").arg(name));
         }
         return Status::Ok();
@@ -156,11 +178,11 @@ Status OpenHistory(const QString& connection, const QString& path, bool write) {
                                .compare(QStringLiteral("wal"), Qt::CaseInsensitive) == 0 &&
                        Exec(db, QStringLiteral("PRAGMA synchronous = NORMAL"));
     if (!ready || ((version < kHistorySchema || id == 0) && !CreateSchema(db, version))) {
-        return Refuse(db, connection,
-                      QStringLiteral("Le fichier « %1 » n'a pas pu être préparé : %2")
-                          .arg(name, db.lastError().databaseText()));
+        return Status::Error(QStringLiteral("Le fichier « %1 » n'a pas pu être préparé : %2")
+                                 .arg(name, db.lastError().databaseText()));
     }
     return Status::Ok();
 }
 
+}  // namespace
 }  // namespace merival

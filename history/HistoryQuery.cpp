@@ -48,19 +48,22 @@ Status Damaged(const QSqlDatabase& db, const QString& error) {
         QStringLiteral("Lecture de « %1 » impossible : %2").arg(db.databaseName(), error));
 }
 
-// Readings per column above which the minute table is read instead.
+// Readings per column above which a summary table is read instead.
 constexpr qint64 kRawPerColumn = 8;
+// A station that gave nothing for this long (at 1 Hz) leaves a gap.
+constexpr double kRawGapMs = 10000;
 
 const char* const kRawColumns =
     "SELECT (t_ms - :from) * :cols / :span AS col, forme, sum(ok), count(*) - sum(ok), "
     "min(v1), max(v1), min(v2), max(v2), min(v3), max(v3), min(temperature), max(temperature) "
     "FROM hist_mesures WHERE voie = :v AND t_ms >= :from AND t_ms < :to "
     "GROUP BY col, forme ORDER BY col";
-const char* const kMinuteColumns =
-    "SELECT max(0, (minute * 60000 - :from) * :cols / :span) AS col, forme, sum(n_ok), "
+// %1: the table, %2: its block in milliseconds.
+const char* const kSummaryColumns =
+    "SELECT max(0, (bloc * %2 - :from) * :cols / :span) AS col, forme, sum(n_ok), "
     "sum(n_hs), min(min1), max(max1), min(min2), max(max2), min(min3), max(max3), min(min_t), "
-    "max(max_t) FROM hist_minutes WHERE voie = :v AND minute >= :from / 60000 "
-    "AND minute <= (:to - 1) / 60000 GROUP BY col, forme ORDER BY col";
+    "max(max_t) FROM %1 WHERE voie = :v AND bloc >= :from / %2 "
+    "AND bloc <= (:to - 1) / %2 GROUP BY col, forme ORDER BY col";
 
 struct Column {
     qint64 col;
@@ -72,10 +75,10 @@ struct Column {
 
 class TrendBuilder {
 public:
-    TrendBuilder(const TrendRequest& request, bool raw) : request_(request) {
+    TrendBuilder(const TrendRequest& request, double gapMs) : request_(request) {
         const double span = double(request.period.toMs - request.period.fromMs);
         colMs_ = span / request.columns;
-        gapCols_ = std::max(2.5, (raw ? 10000.0 : 150000.0) / colMs_);
+        gapCols_ = std::max(2.5, gapMs / colMs_);
     }
 
     void AddChannel(int channel, const std::vector<Column>& columns,
@@ -188,12 +191,24 @@ TrendData QueryTrend(const QString& connection, const TrendRequest& request) {
     }
     QString error;
     const QHash<int, Forme> formes = LoadFormes(db, &error);
-    const bool raw = span <= kRawPerColumn * 1000 * request.columns;
-    TrendBuilder builder(request, raw);
+    // The readings for short periods, else the coarsest summary no coarser than a column.
+    const double colMs = double(span) / request.columns;
+    QString sql = QString::fromLatin1(kRawColumns);
+    double gapMs = kRawGapMs;
+    if (span > kRawPerColumn * 1000 * request.columns) {
+        for (const SummaryTable& table : kSummaryTables) {
+            if (table.blockMs == kSummaryTables[0].blockMs || double(table.blockMs) <= colMs) {
+                sql = QString::fromLatin1(kSummaryColumns)
+                          .arg(QLatin1String(table.name))
+                          .arg(table.blockMs);
+                gapMs = 2.5 * double(table.blockMs);
+            }
+        }
+    }
+    TrendBuilder builder(request, gapMs);
     QSqlQuery query(db);
     query.setForwardOnly(true);
-    if (error.isEmpty() &&
-        !query.prepare(QString::fromLatin1(raw ? kRawColumns : kMinuteColumns))) {
+    if (error.isEmpty() && !query.prepare(sql)) {
         error = query.lastError().text();
     }
     for (int channel : request.channels) {

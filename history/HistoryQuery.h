@@ -6,6 +6,7 @@
 #include <QPointF>
 #include <QString>
 #include <functional>
+#include <limits>
 #include <optional>
 
 #include "base/Status.h"

@@ -1,5 +1,7 @@
 #include "history/HistoryRecorder.h"
 
+#include <sqlite3.h>
+
 #include <QDateTime>
 #include <QHash>
 #include <QSqlDatabase>
@@ -28,9 +30,9 @@ const char* const kInsertReading =
     "INSERT OR IGNORE INTO hist_mesures(voie, t_ms, forme, ok, texte, v1, v2, v3, temperature) "
     "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)";
 // min()/max() of SQLite give NULL when one side is NULL; coalesce keeps the other side.
-const char* const kUpsertMinute =
-    "INSERT INTO hist_minutes VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
-    "ON CONFLICT(voie, minute, forme) DO UPDATE SET n_ok = n_ok + excluded.n_ok, "
+const char* const kUpsertSummary =
+    "INSERT INTO %1 VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
+    "ON CONFLICT(voie, bloc, forme) DO UPDATE SET n_ok = n_ok + excluded.n_ok, "
     "n_hs = n_hs + excluded.n_hs, "
     "min1 = coalesce(min(min1, excluded.min1), min1, excluded.min1), "
     "max1 = coalesce(max(max1, excluded.max1), max1, excluded.max1), "
@@ -44,9 +46,9 @@ const char* const kUpsertMinute =
 const char* const kDeleteReadings =
     "DELETE FROM hist_mesures WHERE voie = :v AND t_ms < coalesce((SELECT t_ms FROM "
     "hist_mesures WHERE voie = :v AND t_ms < :cut ORDER BY t_ms LIMIT 1 OFFSET :n), :cut)";
-const char* const kDeleteMinutes =
-    "DELETE FROM hist_minutes WHERE voie = :v AND minute < coalesce((SELECT minute FROM "
-    "hist_minutes WHERE voie = :v AND minute < :cut ORDER BY minute LIMIT 1 OFFSET :n), :cut)";
+const char* const kDeleteSummary =
+    "DELETE FROM %1 WHERE voie = :v AND bloc < coalesce((SELECT bloc FROM %1 WHERE voie = :v "
+    "AND bloc < :cut ORDER BY bloc LIMIT 1 OFFSET :n), :cut)";
 
 QString Stopped(const QString& reason) {
     return reason + QStringLiteral(
@@ -87,6 +89,10 @@ public:
         {
             const std::lock_guard lock(mutex_);
             stop_ = true;
+            // The first check of a large file can take seconds: it is cut short.
+            if (checking_ != nullptr) {
+                sqlite3_interrupt(static_cast<sqlite3*>(checking_));
+            }
         }
         wake_.notify_all();
         thread_.join();
@@ -116,9 +122,19 @@ public:
 
 private:
     void Run() {
-        const Status opened = OpenHistory(kConnection, path_, true);
+        const Status opened = OpenHistory(kConnection, path_, true, [this](void* handle) {
+            const std::lock_guard lock(mutex_);
+            checking_ = handle;
+        });
         if (!opened.ok()) {
-            Fail(Stopped(opened.message));
+            bool stopping = false;
+            {
+                const std::lock_guard lock(mutex_);
+                stopping = stop_;
+            }
+            if (!stopping) {  // a stop during the check says nothing
+                Fail(Stopped(opened.message));
+            }
             return;
         }
         {
@@ -129,11 +145,16 @@ private:
     }
 
     void Loop(QSqlDatabase& db) {
-        QSqlQuery insert(db);
-        QSqlQuery minute(db);
-        if (!insert.prepare(QString::fromLatin1(kInsertReading)) ||
-            !minute.prepare(QString::fromLatin1(kUpsertMinute))) {
-            Fail(Stopped(insert.lastError().text()));
+        Statements statements{QSqlQuery(db), {}};
+        bool prepared = statements.insert.prepare(QString::fromLatin1(kInsertReading));
+        for (const SummaryTable& table : kSummaryTables) {
+            QSqlQuery& upsert = statements.summaries.emplace_back(db);
+            prepared =
+                prepared &&
+                upsert.prepare(QString::fromLatin1(kUpsertSummary).arg(QLatin1String(table.name)));
+        }
+        if (!prepared) {
+            Fail(Stopped(db.lastError().text()));
             return;
         }
         qint64 nextRetention = 0;
@@ -159,7 +180,7 @@ private:
                     busy_ = true;
                 }
             }
-            if (!pass.isEmpty() && !WritePass(db, insert, minute, pass)) {
+            if (!pass.isEmpty() && !WritePass(db, statements, pass)) {
                 return;
             }
             const qint64 now = QDateTime::currentMSecsSinceEpoch();
@@ -174,11 +195,15 @@ private:
     }
 
     // A failed pass is tried once more (the journal may hold the file a moment).
-    bool WritePass(QSqlDatabase& db, QSqlQuery& insert, QSqlQuery& minute,
-                   const QList<ChannelReading>& pass) {
+    struct Statements {
+        QSqlQuery insert;
+        std::vector<QSqlQuery> summaries;  // as kSummaryTables
+    };
+
+    bool WritePass(QSqlDatabase& db, Statements& statements, const QList<ChannelReading>& pass) {
         QString error;
         for (int attempt = 0; attempt < 2; ++attempt) {
-            if (TryPass(db, insert, minute, pass, &error)) {
+            if (TryPass(db, statements, pass, &error)) {
                 return true;
             }
             db.rollback();
@@ -188,8 +213,8 @@ private:
         return false;
     }
 
-    bool TryPass(QSqlDatabase& db, QSqlQuery& insert, QSqlQuery& minute,
-                 const QList<ChannelReading>& pass, QString* error) {
+    bool TryPass(QSqlDatabase& db, Statements& statements, const QList<ChannelReading>& pass,
+                 QString* error) {
         pendingFormes_.clear();
         if (!db.transaction()) {
             *error = db.lastError().text();
@@ -204,21 +229,29 @@ private:
                 r.channel,    t,          forme, r.ok ? 1 : 0, r.text, Number(r, 0), Number(r, 1),
                 Number(r, 2), temperature};
             for (int i = 0; i < values.size(); ++i) {
-                insert.bindValue(i, values[i]);
+                statements.insert.bindValue(i, values[i]);
             }
-            const QVariantList bounds{r.channel,    t / 60000,    forme,        r.ok ? 1 : 0,
-                                      r.ok ? 0 : 1, Number(r, 0), Number(r, 0), Number(r, 1),
-                                      Number(r, 1), Number(r, 2), Number(r, 2), temperature,
-                                      temperature};
-            for (int i = 0; i < bounds.size(); ++i) {
-                minute.bindValue(i, bounds[i]);
-            }
-            if (forme < 0 || !insert.exec() || !minute.exec()) {
-                if (error->isEmpty()) {
-                    *error = insert.lastError().isValid() ? insert.lastError().text()
-                                                          : minute.lastError().text();
-                }
+            if (forme < 0 || !statements.insert.exec()) {
+                *error = error->isEmpty() ? statements.insert.lastError().text() : *error;
                 return false;
+            }
+            QVariantList bounds{r.channel,    0,
+                                forme,        r.ok ? 1 : 0,
+                                r.ok ? 0 : 1, Number(r, 0),
+                                Number(r, 0), Number(r, 1),
+                                Number(r, 1), Number(r, 2),
+                                Number(r, 2), temperature,
+                                temperature};
+            for (size_t k = 0; k < statements.summaries.size(); ++k) {
+                QSqlQuery& upsert = statements.summaries[k];
+                bounds[1] = t / kSummaryTables[k].blockMs;
+                for (int i = 0; i < bounds.size(); ++i) {
+                    upsert.bindValue(i, bounds[i]);
+                }
+                if (!upsert.exec()) {
+                    *error = upsert.lastError().text();
+                    return false;
+                }
             }
         }
         if (!db.commit()) {
@@ -263,10 +296,16 @@ private:
     bool DeleteBatch(QSqlDatabase& db, qint64 cutMs) {
         bool more = false;
         for (int v = 0; v < 4; ++v) {
-            for (const auto& [sql, cut] :
-                 {std::pair{kDeleteReadings, cutMs}, std::pair{kDeleteMinutes, cutMs / 60000}}) {
+            QStringList statements{QString::fromLatin1(kDeleteReadings)};
+            QList<qint64> cuts{cutMs};
+            for (const SummaryTable& table : kSummaryTables) {
+                statements << QString::fromLatin1(kDeleteSummary).arg(QLatin1String(table.name));
+                cuts << cutMs / table.blockMs;
+            }
+            for (int i = 0; i < statements.size(); ++i) {
+                const qint64 cut = cuts[i];
                 QSqlQuery query(db);
-                query.prepare(QString::fromLatin1(sql));
+                query.prepare(statements[i]);
                 query.bindValue(QStringLiteral(":v"), v);
                 query.bindValue(QStringLiteral(":cut"), cut);
                 query.bindValue(QStringLiteral(":n"), kRetentionBatch);
@@ -278,7 +317,11 @@ private:
         return more;
     }
 
+    // The signal is posted before waiters learn of the failure, so it is there when they look.
     void Fail(const QString& message) {
+        HistoryRecorder* owner = &owner_;
+        QMetaObject::invokeMethod(
+            owner, [owner, message] { Q_EMIT owner->failed(message); }, Qt::QueuedConnection);
         {
             const std::lock_guard lock(mutex_);
             failed_ = true;
@@ -286,9 +329,6 @@ private:
             busy_ = false;
         }
         written_.notify_all();
-        HistoryRecorder* owner = &owner_;
-        QMetaObject::invokeMethod(
-            owner, [owner, message] { Q_EMIT owner->failed(message); }, Qt::QueuedConnection);
     }
 
     HistoryRecorder& owner_;
@@ -302,7 +342,8 @@ private:
     std::deque<QList<ChannelReading>> queue_;
     bool stop_ = false;
     bool failed_ = false;
-    bool busy_ = true;  // until the file is open and the loop waits
+    bool busy_ = true;          // until the file is open and the loop waits
+    void* checking_ = nullptr;  // the handle while the file is checked
     std::thread thread_;
 };
 

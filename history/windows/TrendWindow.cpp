@@ -187,6 +187,18 @@ TrendWindow::~TrendWindow() {
     delete readerContext_;
 }
 
+void TrendWindow::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (Periode->currentIndex() != Chosen) {
+        live_->start();
+    }
+}
+
+void TrendWindow::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    live_->stop();
+}
+
 QChartView* TrendWindow::chartView() const {
     return view_;
 }
@@ -219,7 +231,7 @@ void TrendWindow::ShowPeriod(Period period) {
     const HistoryPeriod shown = CurrentPeriod();
     // Fresh data about every pixel column, between 2 s and a minute.
     live_->setInterval(int(std::clamp<qint64>((shown.toMs - shown.fromMs) / 1000, 2000, 60000)));
-    if (period == Chosen) {
+    if (period == Chosen || !isVisible()) {
         live_->stop();
     } else {
         live_->start();

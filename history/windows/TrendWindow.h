@@ -53,6 +53,11 @@ Q_SIGNALS:
     // The data of a request arrived and is drawn.
     void drawn();
 
+protected:
+    // A hidden window asks for nothing.
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
 private:
     void Query(HistoryPeriod period);
     void Draw(const TrendData& data, HistoryPeriod period);

@@ -5,7 +5,6 @@
 #include <QRandomGenerator>
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QThread>
 #include <cstdio>
 
 #include "common/TempDir.h"
@@ -98,6 +97,23 @@ TEST_F(HistoryRecord, RecordedTextsAreThoseShownInTheSamePasses) {
     ASSERT_EQ(printed.size(), 8);
     EXPECT_EQ(printed[1], QStringLiteral("Voie 1\tHS"));
     EXPECT_EQ(Recorded(), printed);
+
+    // merival-history: the channel asked for, then the exit codes of a bad argument and of a
+    // missing file.
+    const auto history = [&](const QStringList& arguments) {
+        QProcess tool;
+        tool.setWorkingDirectory(dir_.path());
+        tool.start(QStringLiteral(MERIVAL_BINARY_DIR "/tools/history/merival-history"), arguments);
+        EXPECT_TRUE(tool.waitForFinished(10000));
+        return std::pair{tool.exitCode(),
+                         tool.readAllStandardOutput() + tool.readAllStandardError()};
+    };
+    const auto [code, csv] = history({QStringLiteral("--voie"), QStringLiteral("1")});
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(csv.count("\r\n"), 3);
+    EXPECT_TRUE(csv.endsWith(";1;Bassin;pH;HS;;;;;;;;HS\r\n")) << csv.toStdString();
+    EXPECT_EQ(history({QStringLiteral("--from"), QStringLiteral("2026-13-01")}).first, 2);
+    EXPECT_EQ(history({QStringLiteral("--db"), QStringLiteral("absent.sqlite")}).first, 1);
 }
 
 // SIGKILL at random moments: the file stays whole, the next run records again, and at most
@@ -114,10 +130,12 @@ TEST_F(HistoryRecord, KilledWhileRecordingLosesAtMostThePassInProgress) {
         QProcess poll;
         StartPoll(poll, {QStringLiteral("--interval"), QStringLiteral("100")});
         const int after = QRandomGenerator::global()->bounded(300, 1500);
-        QThread::msleep(after);
+        // Events run meanwhile, so that the simulator's log does not fill its pipe.
+        test::PumpUntil([] { return false; }, after);
         poll.kill();
         ASSERT_TRUE(poll.waitForFinished(5000));
         const QStringList printed = Printed(poll);
+        ASSERT_FALSE(printed.isEmpty()) << poll.readAllStandardError().toStdString();
         const QStringList recorded = Recorded();
         ASSERT_GE(recorded.size(), before.size());
         ASSERT_EQ(recorded.mid(0, before.size()), before);

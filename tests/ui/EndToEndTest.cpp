@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QSqlQuery>
+
 #include <QFileInfo>
 #include <QLabel>
 #include <QPointer>
@@ -11,6 +13,7 @@
 #include "common/ScriptedOperator.h"
 #include "common/TempDir.h"
 #include "config/windows/ConfigW.h"
+#include "history/HistoryDatabase.h"
 #include "instruments/Polling.h"
 #include "measure/ValueFormat.h"
 #include "measure/windows/F_Mesure.h"
@@ -173,6 +176,22 @@ TEST(EndToEnd, MeasuresFourChannelsOverTheSimulatorAndAbandons) {
         EXPECT_TRUE(op.shown.empty());
         EXPECT_TRUE(exits.empty());
     }
+    // Recording is on by default: every channel of the passes went into the history, values
+    // (which sort before "HS") for the three stations that answered.
+    ASSERT_TRUE(
+        OpenHistory(QStringLiteral("check"), dir.filePath("historique.sqlite"), false).ok());
+    {
+        QSqlQuery q(QSqlDatabase::database(QStringLiteral("check")));
+        ASSERT_TRUE(
+            q.exec(QStringLiteral("SELECT voie, count(*), min(texte) FROM hist_mesures "
+                                  "GROUP BY voie ORDER BY voie")));
+        for (int n = 0; n < 4; ++n) {
+            ASSERT_TRUE(q.next());
+            EXPECT_EQ(q.value(0).toInt(), n);
+            EXPECT_EQ(q.value(2).toString() == QLatin1String("HS"), n == 3);
+        }
+    }
+    CloseHistory(QStringLiteral("check"));
     sim.terminate();
     EXPECT_TRUE(sim.waitForFinished(10000));
 }

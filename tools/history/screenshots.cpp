@@ -1,7 +1,7 @@
-// Pictures of the trend window over 24 hours and 30 days of a history file (the benchmark's
-// generated month, scripts/history-screenshots.sh), into a folder.
+// Pictures of the trend window over 24 hours and 30 days of a history file, into a folder.
+// For the README: the month that bench_history generates, under a virtual display:
 //
-//   merival-history-screenshots DATABASE OUTDIR
+//   xvfb-run -a merival-history-screenshots build/bench-history/historique.sqlite docs/screenshots
 
 #include <QApplication>
 #include <QTimer>
