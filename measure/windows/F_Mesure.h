@@ -93,6 +93,8 @@ private:
     void BuildControls();
     void PlaceRows(const PaneLayout& layout);
     void Form_Unload();
+    // Lines too long for the label end in "…"; the whole tag is then its tooltip.
+    void SetTagText(int channel, const QString& title);
     void SetValueText(int channel, const QString& text);
     [[nodiscard]] int X(int twips) const;
     [[nodiscard]] int Y(int twips) const;
