@@ -34,7 +34,7 @@ set(merival_gz_pairs
     "${MERIVAL_DOCS_OUT}/changelog.Debian|changelog.Debian.gz"
     "${PROJECT_SOURCE_DIR}/CHANGELOG.md|changelog.gz")
 set(merival_manuals "")
-foreach(program merival merival-poll merival-export merival-sim)
+foreach(program merival merival-poll merival-export merival-history merival-sim)
   if(TARGET ${program})
     foreach(lang "" "fr/")
       list(APPEND merival_gz_pairs
