@@ -1,10 +1,13 @@
 #include "shell/App.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
 
+#include "base/IniFile.h"
+#include "base/Operator.h"
 #include "config/windows/ConfigW.h"
 #include "diagnostics/ExchangeLog.h"
 #include "diagnostics/windows/TraficLigne.h"
@@ -61,6 +64,19 @@ App::~App() {
 void App::Start() {
     SetMessageParent(config_.get());
     config_->Form_Load();
+    WarnOfDamagedIni();
+}
+
+void App::WarnOfDamagedIni() {
+    // The added capabilities fall back to their defaults; the operator must know why.
+    if (!QFileInfo::exists(IniPath())) {
+        return;
+    }
+    const std::unique_ptr<QSettings> ini = OpenIni();
+    if (const Status status = IniStatus(*ini); !status.ok()) {
+        op_->beep();
+        op_->message(status.message, AppTitle(), OperatorIcon::Exclamation);
+    }
 }
 
 void App::SetMessageParent(QWidget* window) {

@@ -86,6 +86,7 @@ private:
     void ShowSerialLink();
     void ShowExtraction(bool resetMode);
     void SetMessageParent(QWidget* window);
+    void WarnOfDamagedIni();
     // AppHistory.cpp: the "Historique" menu, fed with the measurement window's readings.
     void SetUpHistory();
     void ConnectHistory(MeasurementCycle& cycle);

@@ -72,6 +72,22 @@ protected:
     MERIVAL* main = nullptr;
 };
 
+TEST_F(MERIVALTest, ADamagedIniFileIsReportedAtStartAndTheProgramGoesOn) {
+    ASSERT_TRUE(dir.write("merival.ini", QByteArray("[Alarmes\nSeuil=\x01\xff\n")));
+    AppOptions options;
+    options.op = &op;
+    options.port = std::make_unique<FakePort>();
+    options.exit = [this](int code) { exitCodes.push_back(code); };
+    app = std::make_unique<App>(std::move(options));
+    app->Start();
+    ASSERT_EQ(op.shown.size(), 1u);
+    EXPECT_TRUE(op.shown[0].text.contains(QStringLiteral("merival.ini")));
+    EXPECT_TRUE(op.shown[0].text.contains(QStringLiteral("endommagé")));
+    EXPECT_EQ(op.beeps, 1);
+    app->configW()->Commande1_Click();
+    EXPECT_NE(app->mainWindow(), nullptr);
+}
+
 TEST_F(MERIVALTest, StartsOnTheConfigurationDialogThenShowsTheMainWindow) {
     StartToMainWindow();
     EXPECT_FALSE(app->configW()->isVisible());
