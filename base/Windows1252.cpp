@@ -33,6 +33,10 @@ QByteArray ToWindows1252(const QString& text) {
     return out;
 }
 
+bool InWindows1252(QChar c) {
+    return c == QLatin1Char('?') || EncodeOne(c.unicode()) != '?';
+}
+
 QString FromWindows1252(const QByteArray& bytes) {
     QString out;
     out.reserve(bytes.size());

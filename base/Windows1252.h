@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QChar>
 #include <QString>
 
 namespace merival {
@@ -9,5 +10,7 @@ namespace merival {
 // hold are written as '?'.
 [[nodiscard]] QByteArray ToWindows1252(const QString& text);
 [[nodiscard]] QString FromWindows1252(const QByteArray& bytes);
+// False for a character that would be written as '?'.
+[[nodiscard]] bool InWindows1252(QChar c);
 
 }  // namespace merival

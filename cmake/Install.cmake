@@ -5,14 +5,14 @@ set(MERIVAL_ASSETS ${PROJECT_SOURCE_DIR}/assets)
 set(MERIVAL_PACKAGING ${PROJECT_SOURCE_DIR}/packaging)
 
 # The program and the console tools, whichever this build defines.
-foreach(program merival merival-poll merival-export merival-sim)
+foreach(program merival merival-poll merival-export merival-history merival-sim)
   if(TARGET ${program})
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   endif()
 endforeach()
 
-# The measurement window reads instrum1.bmp from the working directory; the package ships a
-# copy for the operator to put there.
+# The measurement window reads instrum1.bmp from the working directory; the program copies
+# this one into its own folder when the menu entry starts it.
 if(EXISTS ${MERIVAL_ASSETS}/instrum1.bmp)
   install(FILES ${MERIVAL_ASSETS}/instrum1.bmp DESTINATION ${CMAKE_INSTALL_DATADIR}/merival)
 endif()
@@ -33,30 +33,45 @@ if(EXISTS ${MERIVAL_ASSETS}/merival.svg)
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 endif()
 
-foreach(doc README.md docs/INSTALL.md)
-  if(EXISTS ${PROJECT_SOURCE_DIR}/${doc})
-    install(FILES ${PROJECT_SOURCE_DIR}/${doc} DESTINATION ${CMAKE_INSTALL_DOCDIR})
-  endif()
-endforeach()
+# Maintainer of the package: a plant that builds its own sets its address here.
+set(MERIVAL_MAINTAINER "MERIVAL developers <merival@example.org>"
+    CACHE STRING "Maintainer of the Debian package: name <address>")
+
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+if(UNIX)
+  include(${CMAKE_CURRENT_LIST_DIR}/DebianDocs.cmake)
+endif()
+
+# The headless gateway, one instance per line directory (merival-poll@<escaped path>).
+if(TARGET merival-poll AND EXISTS ${MERIVAL_PACKAGING}/merival-poll@.service)
+  install(FILES ${MERIVAL_PACKAGING}/merival-poll@.service DESTINATION lib/systemd/system)
+endif()
 
 # Debian package.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME merival)
-set(CPACK_PACKAGE_VERSION 2.19)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+# The package's own revision: the changelog.Debian entry of this version.
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_PACKAGE_VENDOR "MERIVAL")
-set(CPACK_PACKAGE_CONTACT "MERIVAL maintainers <merival@localhost>")
+set(CPACK_PACKAGE_CONTACT "${MERIVAL_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "Water-quality instrument supervision over a Modbus RTU serial line")
+# Lines of at most 80 characters, as dpkg shows them.
 set(CPACK_PACKAGE_DESCRIPTION
-    "MERIVAL polls up to four measuring stations (resistivity, conductivity, pH, redox,\n\
-oxygen, flow, chlorine, turbidity, oxidant analysers) once per second over one serial\n\
-line with Modbus RTU, shows their values, edits the channel and serial settings, and\n\
-exports data-logger files into spreadsheet text files. French user interface.\n\
-Includes the console tools merival-poll, merival-export and merival-sim.")
+    "MERIVAL polls up to four measuring stations (resistivity, conductivity, pH,\n\
+redox, oxygen, flow, chlorine, turbidity, oxidant analysers) once per second\n\
+over one serial line with Modbus RTU, shows their values, edits the channel and\n\
+serial settings, and exports data-logger files into spreadsheet text files.\n\
+French user interface. Keeps a history of every value with trend curves and CSV\n\
+export. Includes the console tools merival-poll, merival-export, merival-history\n\
+and merival-sim, and a systemd unit running merival-poll as a gateway that\n\
+publishes to MQTT.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "MERIVAL maintainers <merival@localhost>")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${MERIVAL_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Library dependencies are read from the binaries by dpkg-shlibdeps when it is there;

@@ -329,11 +329,15 @@ Status ChannelStore::SaveChannelConfig(const QString& path) const {
 }
 
 void ChannelStore::BuildChannelTitles() {
+    const std::array<QString, kChannelCount> before = titles_;
     for (int k = 0; k < kChannelCount; ++k) {
         titles_[k] = records_[k].Tag;
         if (records_[k].TypeIndex == kFlowMeterType) {
             titles_[k] += QStringLiteral("\r\nVolume Journalier\r\nVolume Cumulé");
         }
+    }
+    if (titles_ != before) {
+        Q_EMIT titlesChanged();
     }
 }
 

@@ -66,11 +66,13 @@ public:
     // stays whole and the status names the file and the reason.
     [[nodiscard]] Status LoadChannelConfig(const QString& path = {});
     [[nodiscard]] Status SaveChannelConfig(const QString& path = {}) const;
+    // Emits titlesChanged when a title differs from before.
     void BuildChannelTitles();
 
 Q_SIGNALS:
     void selectionChanged(int k);
     void recordChanged(int k);
+    void titlesChanged();
 
 private:
     // Applies a change to a copy of record k (a valid k only), then assigns it.

@@ -98,12 +98,13 @@ ExchangeResult TransportRegisterReader::ExchangeReadRegisters(double address,
     if (!station) {
         return {};
     }
+    const ReadRequest request =
+        BuildReadRequest(*station, kReadHoldingRegisters, firstRegister, kRegisterCount);
     if (!transport_.EnsureOpen()) {
+        transport_.ReportUnsent(request.frame);
         return {};
     }
     transport_.ClearInput();
-    const ReadRequest request =
-        BuildReadRequest(*station, kReadHoldingRegisters, firstRegister, kRegisterCount);
     transport_.SendFrame(request.frame);
     ReplyResult reply = transport_.ReadReply(request.expectedLength);
     if (!reply.ok) {

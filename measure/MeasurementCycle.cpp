@@ -61,6 +61,7 @@ void MeasurementCycle::RunMeasurementCycle() {
     }
     passStartMs_ = clock_.elapsed();
     unanswered_ = false;
+    silent_.StartPass();
     {
         const PassFlag inProgress(state_.PollInProgress);
         Q_EMIT passStarted();
@@ -75,7 +76,7 @@ void MeasurementCycle::RunMeasurementCycle() {
     }
     // The wait for a silent station's reply is given back to the live ones: the tick timer
     // does not fire while its own handler runs, so the ticks of that wait are lost.
-    if (unanswered_ && clock_.elapsed() - passStartMs_ >= kTickMs) {
+    if (unanswered_ && silent_.answeredThisPass() && clock_.elapsed() - passStartMs_ >= kTickMs) {
         QTimer::singleShot(0, this, &MeasurementCycle::Minuterie1_Timer);
     }
     // After the flag is down, so that a receiver may shut the measurement down at once.
@@ -91,6 +92,7 @@ void MeasurementCycle::PollChannel(int n) {
     if (poll == nullptr) {
         return;
     }
+    Q_EMIT polling(n);
     ChannelReading current;
     current.channel = n;
     current.tag = store_.Record(n).Tag;

@@ -34,10 +34,13 @@ public:
     [[nodiscard]] int droppedTicks() const { return droppedTicks_; }
     // After that many HS in a row a station is asked once per interval and reads HS meanwhile;
     // 0 (the default) asks every station on every pass. Otherwise, a pass that an unanswered
-    // exchange made last a second or more is followed at once by the next one.
+    // exchange made last a second or more is followed at once by the next one, for the sake of
+    // the stations that answered in it.
     void setSilentStations(int passes, qint64 intervalMs) { silent_.setLimits(passes, intervalMs); }
 
 Q_SIGNALS:
+    // Before the exchange of a channel, so that watchers of the line know whose it is.
+    void polling(int channel);
     // "HS" for a silent station; CR LF between the lines of multi-line texts.
     void valueText(int channel, const QString& text);
     // Right after valueText: the same pass of the same channel, for recorders and watchers.

@@ -17,7 +17,7 @@ bool SilentStations::Lost(int channel, double address, int block) const {
 }
 
 bool SilentStations::ShouldAsk(int channel, double address, int block, qint64 nowMs) const {
-    return !Lost(channel, address, block) ||
+    return !answeredLastPass_ || !Lost(channel, address, block) ||
            nowMs - stations_[channel].lastTryMs + kEarlyMs >= intervalMs_;
 }
 
@@ -30,6 +30,7 @@ void SilentStations::Record(int channel, double address, int block, bool answere
         s = Station{address, block, 0, 0};
     }
     s.misses = answered ? 0 : s.misses + 1;
+    answeredThisPass_ = answeredThisPass_ || answered;
     s.lastTryMs = startMs;
 }
 

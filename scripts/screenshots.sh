@@ -1,16 +1,21 @@
 #!/usr/bin/env bash
-# Pictures of the configuration dialog, the main window and the measurement window with live
-# values, taken under a virtual X display with the demonstration's stations, into
-# docs/screenshots/.
+# Pictures of the configuration dialog, the main window, the measurement window with live
+# values and the serial link and extraction dialogs, taken under a virtual X display with the
+# demonstration's stations, into docs/screenshots/.
+#
+# The pictures must name nothing of the machine: the program runs in a private mount namespace
+# (unshare) where the working folder is /home/exploitant/MERIVAL on an empty /home.
 #
 #   scripts/screenshots.sh [BUILD_DIR]        (default: build/, configured if needed)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$root/build}"
-if [ ! -f "$build/CMakeCache.txt" ]; then
-    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+if [ -z "${MERIVAL_SHOTS_INSIDE:-}" ]; then
+    if [ ! -f "$build/CMakeCache.txt" ]; then
+        cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    fi
+    cmake --build "$build" -j "$(nproc)" --target merival-screenshots merival-sim
 fi
-cmake --build "$build" -j "$(nproc)" --target merival-screenshots merival-sim
 build="$(cd "$build" && pwd)"
 out="$root/docs/screenshots"
 shots="$build/shell/merival-screenshots"
@@ -22,13 +27,23 @@ for tool in "$shots" "$sim"; do
     fi
 done
 command -v xvfb-run > /dev/null || { echo "screenshots: xvfb-run is missing (package xvfb)" >&2; exit 1; }
+command -v unshare > /dev/null || { echo "screenshots: unshare is missing (package util-linux)" >&2; exit 1; }
 
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
+if [ -z "${MERIVAL_SHOTS_INSIDE:-}" ]; then
+    if ! unshare -rm true 2> /dev/null; then
+        echo "screenshots: this system refuses a private mount namespace (unshare -rm)" >&2
+        exit 1
+    fi
+    exec unshare -rm env MERIVAL_SHOTS_INSIDE=1 bash "$0" "$build"
+fi
+
+# From here on, inside the namespace: an empty /home that only this run sees.
+mount -t tmpfs -o mode=0755 merival-home /home
+export HOME=/home/exploitant
 mkdir -p "$out"
 
 # The demonstration's folder, simulator and files, without starting the program.
-demo="$work/demo"
+demo="$HOME/MERIVAL"
 mkdir -p "$demo"
 cd "$demo"
 . "$root/scripts/demo-files.sh"
@@ -38,7 +53,7 @@ cd "$demo"
 
 "$sim" --pace --seed 2024 "${DEMO_STATIONS[@]}" > sim-requests.txt 2> sim.err &
 sim_pid=$!
-trap 'kill -TERM "$sim_pid" 2> /dev/null || true; wait "$sim_pid" 2> /dev/null || true; rm -rf "$work"' EXIT
+trap 'kill -TERM "$sim_pid" 2> /dev/null || true; wait "$sim_pid" 2> /dev/null || true' EXIT
 for _ in $(seq 100); do
     [ -L COM1 ] && break
     sleep 0.1

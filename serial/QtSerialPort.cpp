@@ -17,11 +17,16 @@ QtSerialPort::~QtSerialPort() {
     serial_.close();
 }
 
-QString QtSerialPort::DeviceForPort(int n) {
-#ifdef Q_OS_WIN
-    return QStringLiteral("COM%1").arg(n);
-#else
-    const QFileInfo entry(QDir::current().filePath(QStringLiteral("COM%1").arg(n)));
+namespace {
+
+#ifndef Q_OS_WIN
+QString EntryPath(int n) {
+    return QDir::current().filePath(QStringLiteral("COM%1").arg(n));
+}
+
+// The device an entry of the working directory names; "" when there is no such entry.
+QString EntryDevice(const QString& path) {
+    const QFileInfo entry(path);
     if (entry.isSymLink()) {
         // Resolved so that two links to one device share Qt's lock on it. A dangling link
         // still names the operator's device: opening it then fails with a clear reason.
@@ -31,7 +36,18 @@ QString QtSerialPort::DeviceForPort(int n) {
     if (entry.exists()) {
         return entry.absoluteFilePath();
     }
-    return QStringLiteral("/dev/ttyS%1").arg(n - 1);
+    return {};
+}
+#endif
+
+}  // namespace
+
+QString QtSerialPort::DeviceForPort(int n) {
+#ifdef Q_OS_WIN
+    return QStringLiteral("COM%1").arg(n);
+#else
+    const QString device = EntryDevice(EntryPath(n));
+    return device.isEmpty() ? QStringLiteral("/dev/ttyS%1").arg(n - 1) : device;
 #endif
 }
 
@@ -44,6 +60,7 @@ bool QtSerialPort::setPortNumber(int number) {
 }
 
 bool QtSerialPort::setSettings(const QString& settings) {
+    DropLostPort();
     const QStringList parts = settings.split(QLatin1Char(','));
     if (parts.size() != 4) {
         return false;
@@ -91,16 +108,48 @@ bool QtSerialPort::setSettings(const QString& settings) {
 }
 
 void QtSerialPort::setOption2() {
+    DropLostPort();
     serial_.setFlowControl(QSerialPort::NoFlowControl);
 }
 
 bool QtSerialPort::open(QString* error) {
+#ifdef Q_OS_WIN
+    entry_.clear();
+#else
+    entry_ = EntryDevice(EntryPath(number_)).isEmpty() ? QString() : EntryPath(number_);
+#endif
+    entryNumber_ = number_;
+    return OpenDevice(DeviceForPort(number_), error);
+}
+
+bool QtSerialPort::reopen(QString* error) {
+    if (entry_.isEmpty() || entryNumber_ != number_) {
+        return open(error);
+    }
+#ifndef Q_OS_WIN
+    const QString device = EntryDevice(entry_);
+    if (device.isEmpty()) {
+        DropLostPort();
+        if (error != nullptr) {
+            *error = QStringLiteral("Impossible d'ouvrir le port COM%1 (%2) : %3.")
+                         .arg(number_)
+                         .arg(entry_, ReasonText(QSerialPort::DeviceNotFoundError));
+        }
+        return false;
+    }
+    return OpenDevice(device, error);
+#else
+    return open(error);
+#endif
+}
+
+bool QtSerialPort::OpenDevice(const QString& device, QString* error) {
+    DropLostPort();
     if (serial_.isOpen()) {
         serial_.close();
     }
-    lost_ = false;
     input_.clear();
-    device_ = DeviceForPort(number_);
+    device_ = device;
     serial_.setPortName(device_);
     if (serial_.open(QIODevice::ReadWrite)) {
         qCDebug(lcFrames).noquote() << "opened" << device_;
@@ -116,8 +165,16 @@ bool QtSerialPort::open(QString* error) {
     return false;
 }
 
+void QtSerialPort::DropLostPort() {
+    if (lost_) {
+        lost_ = false;
+        serial_.close();
+        serial_.clearError();
+    }
+}
+
 void QtSerialPort::close() {
-    lost_ = false;
+    DropLostPort();
     input_.clear();
     if (serial_.isOpen()) {
         serial_.close();
@@ -185,14 +242,7 @@ void QtSerialPort::OnError(QSerialPort::SerialPortError error) {
     lost_ = true;
     input_.clear();
     QMetaObject::invokeMethod(
-        this,
-        [this] {
-            if (lost_) {
-                serial_.close();
-                serial_.clearError();
-            }
-        },
-        Qt::QueuedConnection);
+        this, [this] { DropLostPort(); }, Qt::QueuedConnection);
 }
 
 QString QtSerialPort::ReasonText(QSerialPort::SerialPortError error) {

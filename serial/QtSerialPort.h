@@ -30,6 +30,9 @@ public:
     void setOption2() override;
 
     bool open(QString* error) override;
+    // Through the COMn entry the last open found, never the fallback device: while the entry
+    // is missing (simulator stopped, adapter unplugged) this fails.
+    bool reopen(QString* error) override;
     void close() override;
     [[nodiscard]] bool isOpen() const override;
 
@@ -44,6 +47,9 @@ public:
     [[nodiscard]] QString device() const { return device_; }
 
 private:
+    bool OpenDevice(const QString& device, QString* error);
+    // Finishes the close a read or resource error queued, before the port is used again.
+    void DropLostPort();
     void OnReadyRead();
     void OnError(QSerialPort::SerialPortError error);
     [[nodiscard]] static QString ReasonText(QSerialPort::SerialPortError error);
@@ -51,6 +57,8 @@ private:
     QSerialPort serial_;
     int number_ = 1;
     QString device_;
+    QString entry_;        // the COMn entry the last open went through; "" for the fallback
+    int entryNumber_ = 0;  // the port number that entry_ belongs to
     QByteArray input_;
     bool lost_ = false;  // a read or resource error ended the port; closing is queued
 };

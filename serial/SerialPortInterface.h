@@ -21,6 +21,9 @@ public:
 
     // On failure, *error receives a French text naming the port and the system's reason.
     virtual bool open(QString* error) = 0;
+    // After the port was lost: opens it the way the last open did. A port opened through a
+    // named entry (a link to an adapter) is reopened through that entry only.
+    virtual bool reopen(QString* error) { return open(error); }
     virtual void close() = 0;
     [[nodiscard]] virtual bool isOpen() const = 0;
 

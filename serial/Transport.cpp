@@ -1,6 +1,7 @@
 #include "serial/Transport.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 
 #include "serial/FrameLog.h"
 
@@ -22,6 +23,10 @@ Transport::Transport(SerialPortInterface& port, const SerialSettings& settings, 
 }
 
 Status Transport::OpenPort() {
+    return Open(false);
+}
+
+Status Transport::Open(bool again) {
     wantOpen_ = true;
     pending_.clear();
     if (port_.isOpen()) {
@@ -38,7 +43,7 @@ Status Transport::OpenPort() {
     }
     port_.setOption2();
     QString error;
-    if (!port_.open(&error)) {
+    if (!(again ? port_.reopen(&error) : port_.open(&error))) {
         if (error.isEmpty()) {
             error = QStringLiteral("Impossible d'ouvrir le port %1.").arg(name);
         }
@@ -64,7 +69,7 @@ bool Transport::EnsureOpen() {
     if (!wantOpen_) {
         return false;
     }
-    const Status status = OpenPort();
+    const Status status = Open(true);
     if (!status.ok()) {
         qCDebug(lcFrames) << "reopen failed:" << status.message;
     }
@@ -72,6 +77,7 @@ bool Transport::EnsureOpen() {
 }
 
 void Transport::ClearInput() {
+    ReportTrailing();
     pending_.clear();
     echoPossible_ = false;
     if (port_.isOpen()) {
@@ -82,6 +88,7 @@ void Transport::ClearInput() {
 void Transport::SendFrame(const QByteArray& frame) {
     lastRequest_ = frame;
     echoPossible_ = pending_.isEmpty();
+    record_ = {};
     if (!port_.isOpen()) {
         return;
     }
@@ -90,7 +97,61 @@ void Transport::SendFrame(const QByteArray& frame) {
         return;
     }
     qCDebug(lcFrames).noquote() << "sent" << frame.toHex(' ');
+    if (observer_ != nullptr) {
+        record_.time = QDateTime::currentMSecsSinceEpoch();
+        sentClock_.start();
+    }
+    replyTaken_ = false;
     port_.write(frame);
+}
+
+void Transport::ReportUnsent(const QByteArray& request) {
+    lastRequest_ = request;
+    record_ = {};
+    Report({}, false);
+}
+
+void Transport::NoteBytesHeard() {
+    if (observer_ == nullptr || !sentClock_.isValid()) {
+        return;
+    }
+    record_.lastByteMs = static_cast<int>(sentClock_.elapsed());
+    if (record_.firstByteMs < 0) {
+        record_.firstByteMs = record_.lastByteMs;
+    }
+}
+
+void Transport::ReportTrailing() {
+    if (observer_ == nullptr || !replyTaken_ || !port_.isOpen()) {
+        return;
+    }
+    QByteArray bytes = pending_;
+    if (port_.inBufferCount() > 0) {
+        bytes.append(port_.readAll());
+    }
+    if (!bytes.isEmpty()) {
+        observer_->trailing(bytes.left(kMaxPending));
+    }
+}
+
+void Transport::Report(const QByteArray& reply, bool timedOut) {
+    if (observer_ == nullptr) {
+        return;
+    }
+    if (record_.time == 0) {
+        record_.time = QDateTime::currentMSecsSinceEpoch();
+    }
+    record_.port = settings_.Port;
+    record_.request = lastRequest_;
+    record_.reply = reply;
+    record_.timedOut = timedOut;
+    record_.portClosed = !port_.isOpen();
+    if (reply.isEmpty()) {
+        record_.firstByteMs = record_.lastByteMs = -1;
+    }
+    observer_->exchanged(record_);
+    record_ = {};
+    sentClock_.invalidate();
 }
 
 int Transport::InterFrameGapMs(const SerialSettings& settings) {
@@ -108,21 +169,33 @@ void Transport::WaitForQuietLine() {
     if (!lastHeard_.isValid()) {
         return;
     }
-    const qint64 remaining = InterFrameGapMs(settings_) - lastHeard_.elapsed();
-    if (remaining <= 0) {
-        return;
+    // Bytes heard in the silence are the previous frame still coming: the silence starts
+    // again, within the reply time-out, so that even a babbling line gets its request.
+    QElapsedTimer waiting;
+    waiting.start();
+    for (;;) {
+        const qint64 remaining = InterFrameGapMs(settings_) - lastHeard_.elapsed();
+        if (remaining <= 0) {
+            return;
+        }
+        bool quiet = false;
+        QTimer::singleShot(std::chrono::milliseconds(remaining), Qt::PreciseTimer, this,
+                           [&quiet] { quiet = true; });
+        while (!quiet) {
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        }
+        const bool heard = port_.isOpen() && port_.inBufferCount() > 0;
+        ReportTrailing();
+        if (heard) {
+            port_.discardInput();
+        }
+        pending_.clear();
+        echoPossible_ = true;
+        if (!heard || waiting.elapsed() >= replyMs_) {
+            return;
+        }
+        lastHeard_.start();
     }
-    bool quiet = false;
-    QTimer::singleShot(std::chrono::milliseconds(remaining), Qt::PreciseTimer, this,
-                       [&quiet] { quiet = true; });
-    while (!quiet) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    if (port_.isOpen() && port_.inBufferCount() > 0) {
-        port_.discardInput();
-    }
-    pending_.clear();
-    echoPossible_ = true;
 }
 
 void Transport::StartTimeOut(int slot, int milliseconds) {
@@ -159,6 +232,7 @@ void Transport::PullInput() {
         const QByteArray bytes = port_.readAll();
         const qsizetype room = kMaxPending - pending_.size();
         pending_.append(bytes.left(qMax<qsizetype>(room, 0)));
+        NoteBytesHeard();
     }
     if (echoPossible_ && !pending_.isEmpty()) {
         // A 2-wire adapter hears its own request first. A reply cannot start with the request
@@ -166,6 +240,10 @@ void Transport::PullInput() {
         if (pending_.startsWith(lastRequest_)) {
             pending_.remove(0, lastRequest_.size());
             echoPossible_ = false;
+            record_.echoDropped = true;
+            // The reply starts after the echo.
+            record_.firstByteMs = pending_.isEmpty() ? -1 : record_.lastByteMs;
+            record_.lastByteMs = record_.firstByteMs;
             qCDebug(lcFrames) << "echo dropped";
         } else if (!lastRequest_.startsWith(pending_)) {
             echoPossible_ = false;
@@ -182,7 +260,9 @@ qsizetype Transport::ReceivedCount() const {
 }
 
 ReplyResult Transport::ReadReply(int n) {
+    record_.expectedLength = n;
     if (!port_.isOpen()) {
+        Report({}, false);
         return {};
     }
 
@@ -213,6 +293,7 @@ ReplyResult Transport::ReadReply(int n) {
     // The time-out is tested first: a reply completed in the turn that timed out is late.
     if (TimedOut(1) || !port_.isOpen()) {
         qCDebug(lcFrames) << "no reply," << pending_.size() << "byte(s) received";
+        Report(pending_, TimedOut(1));
         return {};
     }
 
@@ -222,9 +303,12 @@ ReplyResult Transport::ReadReply(int n) {
     pending_.clear();
     if (port_.inBufferCount() > 0) {
         result.reply.append(port_.readAll());
+        NoteBytesHeard();
     }
     echoPossible_ = false;
     qCDebug(lcFrames).noquote() << "received" << result.reply.toHex(' ');
+    Report(result.reply, false);
+    replyTaken_ = true;
     return result;
 }
 

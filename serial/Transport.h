@@ -7,6 +7,7 @@
 #include <array>
 
 #include "base/Status.h"
+#include "serial/ExchangeObserver.h"
 #include "serial/SerialPortInterface.h"
 #include "serial/SerialSettings.h"
 
@@ -31,7 +32,8 @@ public:
     void ClosePort();
     [[nodiscard]] bool IsOpen() const;
     // Before an exchange: a port that OpenPort opened and that was lost since (read error,
-    // adapter pulled, simulator restarted) is opened again with the same settings. False when
+    // adapter pulled, simulator restarted) is opened again with the same settings, the same
+    // way (through the same COMn entry; never a fallback device meanwhile). False when
     // the port is closed and stays closed; ClosePort ends these attempts until the next OpenPort.
     [[nodiscard]] bool EnsureOpen();
 
@@ -49,6 +51,11 @@ public:
 
     [[nodiscard]] SerialPortInterface& port() { return port_; }
 
+    // Told of every exchange from now on; nullptr to stop. Not owned.
+    void setObserver(ExchangeObserver* observer) { observer_ = observer; }
+    // A request that could not be sent because the port is closed, for the observer.
+    void ReportUnsent(const QByteArray& request);
+
     // The silence a line keeps between two frames: 3.5 characters at the line's speed, in
     // milliseconds rounded up.
     [[nodiscard]] static int InterFrameGapMs(const SerialSettings& settings);
@@ -57,6 +64,8 @@ public:
     static constexpr qsizetype kMaxPending = 4096;
 
 private:
+    // again: the port was lost and is opened the way the last OpenPort did.
+    [[nodiscard]] Status Open(bool again);
     // One turn of a wait: let pending events run, blocking only after the first turn.
     static void WaitTurn(bool first);
     // Moves what the port has received into pending_ and drops a local echo of the request.
@@ -65,6 +74,9 @@ private:
     // Lets the previous frame's silence run out before a new request goes on the line; bytes
     // heard meanwhile belong to the previous frame and are dropped.
     void WaitForQuietLine();
+    void Report(const QByteArray& reply, bool timedOut);
+    void NoteBytesHeard();
+    void ReportTrailing();
 
     SerialPortInterface& port_;
     const SerialSettings& settings_;
@@ -77,6 +89,11 @@ private:
     bool echoPossible_ = false;  // pending_ may still turn out to start with lastRequest_
     bool wantOpen_ = false;      // OpenPort was called and ClosePort not since
     QElapsedTimer lastHeard_;    // since the end of the last wait for a reply
+
+    ExchangeObserver* observer_ = nullptr;
+    ExchangeRecord record_;  // the exchange under way, for the observer
+    QElapsedTimer sentClock_;
+    bool replyTaken_ = false;  // the last exchange's reply was taken; later bytes trail it
 };
 
 }  // namespace merival

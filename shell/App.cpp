@@ -1,11 +1,17 @@
 #include "shell/App.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
 
+#include "base/IniFile.h"
+#include "base/Operator.h"
 #include "config/windows/ConfigW.h"
+#include "diagnostics/ExchangeLog.h"
+#include "diagnostics/windows/TraficLigne.h"
+#include "history/windows/HistoryMenu.h"
 #include "logger/windows/Extraction.h"
 #include "measure/MeasurementCycle.h"
 #include "measure/windows/F_Mesure.h"
@@ -26,6 +32,7 @@ App::App(AppOptions options)
     }
     transport_ = std::make_unique<Transport>(*port_, settings_);
     reader_ = std::make_unique<TransportRegisterReader>(*transport_);
+    SetUpDiagnostics();
     op_ = options.op;
     if (op_ == nullptr) {
         ownOp_ = std::make_unique<QtOperator>();
@@ -46,6 +53,8 @@ App::App(AppOptions options)
 
 App::~App() {
     // Windows first, while the port and the store they use still exist.
+    history_.reset();
+    trafic_.reset();
     extraction_.reset();
     serialLink_.reset();
     main_.reset();
@@ -56,6 +65,19 @@ App::~App() {
 void App::Start() {
     SetMessageParent(config_.get());
     config_->Form_Load();
+    WarnOfDamagedIni();
+}
+
+void App::WarnOfDamagedIni() {
+    // The added capabilities fall back to their defaults; the operator must know why.
+    if (!QFileInfo::exists(IniPath())) {
+        return;
+    }
+    const std::unique_ptr<QSettings> ini = OpenIni();
+    if (const Status status = IniStatus(*ini); !status.ok()) {
+        op_->beep();
+        op_->message(status.message, AppTitle(), OperatorIcon::Exclamation);
+    }
 }
 
 void App::SetMessageParent(QWidget* window) {
@@ -85,6 +107,9 @@ void App::ShowMainWindow() {
         main_ = std::make_unique<MERIVAL>(store_, state_, *op_, std::move(commands));
         SetUpAlarms();
         SetMessageParent(main_.get());
+        SetUpHistory();
+        SetUpPublishing();
+        AddDiagnosticMenu();
         main_->Form_Load();
         return;
     }
@@ -110,6 +135,8 @@ F_Mesure* App::CreateMeasureWindow() {
     connect(window, &F_Mesure::unloaded, this, [this] { SetMessageParent(main_.get()); });
     connect(&window->cycle(), &MeasurementCycle::reading, this, &App::reading);
     ConnectAlarms(window);
+    ConnectHistory(window->cycle());
+    WatchChannels(window->cycle());
     return window;
 }
 
@@ -144,8 +171,8 @@ void App::EndApplication() {
         mesure->Halt();
     }
     transport_->ClosePort();
-    for (QWidget* window : std::initializer_list<QWidget*>{config_.get(), main_.get(),
-                                                           serialLink_.get(), extraction_.get()}) {
+    for (QWidget* window : std::initializer_list<QWidget*>{
+             config_.get(), main_.get(), serialLink_.get(), extraction_.get(), trafic_.get()}) {
         if (window != nullptr) {
             window->hide();
         }

@@ -18,14 +18,20 @@ class QCoreApplication;
 namespace merival {
 
 struct AppAlarms;
+class AppPublishing;
 class ConfLS;
 class ConfigW;
+class ExchangeLog;
+class MeasurementCycle;
+class TraficLigne;
 class Extraction;
 class F_Mesure;
+class HistoryMenu;
 class MERIVAL;
 class Operator;
 class QtOperator;
 class SerialPortInterface;
+class MeasurementCycle;
 
 // Replaceable parts of the program, for tests and tools. Empty members take the real ones.
 struct AppOptions {
@@ -62,6 +68,9 @@ public:
     [[nodiscard]] ConfigW* configW() const { return config_.get(); }
     [[nodiscard]] MERIVAL* mainWindow() const { return main_.get(); }
     [[nodiscard]] F_Mesure* measureWindow() const;
+    [[nodiscard]] HistoryMenu* history() const { return history_.get(); }
+    [[nodiscard]] ExchangeLog& exchangeLog() { return *exchangeLog_; }
+    [[nodiscard]] TraficLigne* traficWindow() const { return trafic_.get(); }
 
     // Qt's own texts in French (Oui/Non). False when the translation is not installed.
     static bool InstallFrenchTranslation(QCoreApplication& application);
@@ -82,11 +91,23 @@ private:
     void SetUpAlarms();
     void ConnectAlarms(F_Mesure* window);
     void ReportAlarmFailure(const QString& message);
+    void WarnOfDamagedIni();
+    // AppHistory.cpp: the "Historique" menu, fed with the measurement window's readings.
+    void SetUpHistory();
+    void ConnectHistory(MeasurementCycle& cycle);
+    // Its menu entry, the publisher and its state in the status bar (shell/AppPublish.cpp).
+    void SetUpPublishing();
+    // Diagnostics (AppDiagnostics.cpp): the log on the transport, the menu, the cycle's hook.
+    void SetUpDiagnostics();
+    void AddDiagnosticMenu();
+    void WatchChannels(MeasurementCycle& cycle);
+    void ShowTrafic();
 
     ChannelStore store_;
     SerialSettings settings_;
     MeasureState state_;
     MeasurementResults results_;
+    std::unique_ptr<ExchangeLog> exchangeLog_;  // outlives the transport that reports to it
     std::unique_ptr<SerialPortInterface> port_;
     std::unique_ptr<Transport> transport_;
     std::unique_ptr<TransportRegisterReader> reader_;
@@ -95,6 +116,7 @@ private:
     std::function<void(int)> exit_;
     QChar decimalSeparator_;
     bool ending_ = false;
+    AppPublishing* publishing_ = nullptr;  // child of this object
 
     std::unique_ptr<AppAlarms> alarms_;
 
@@ -103,6 +125,8 @@ private:
     std::unique_ptr<MERIVAL> main_;
     std::unique_ptr<ConfLS> serialLink_;
     std::unique_ptr<Extraction> extraction_;
+    std::unique_ptr<HistoryMenu> history_;
+    std::unique_ptr<TraficLigne> trafic_;
 };
 
 }  // namespace merival

@@ -39,9 +39,10 @@ RowAlarm RowFor(AlarmState state) {
 
 void App::SetUpAlarms() {
     alarms_ = std::make_unique<AppAlarms>();
+    // A damaged file as a whole is reported at start; here only values of this section.
     const auto ini = OpenIni();
-    Status warning = IniStatus(*ini);
-    const AlarmSettings settings = LoadAlarmSettings(*ini, warning.ok() ? &warning : nullptr);
+    Status warning;
+    const AlarmSettings settings = LoadAlarmSettings(*ini, &warning);
     if (!warning.ok()) {
         op_->message(warning.message, AppTitle(), OperatorIcon::Exclamation);
     }

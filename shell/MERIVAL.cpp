@@ -2,10 +2,12 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QDir>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPixmap>
+#include <QStatusBar>
 
 #include "base/Operator.h"
 #include "config/AppInfo.h"
@@ -77,6 +79,12 @@ void MERIVAL::Form_Load() {
     for (QMenu* menu : {Historique, Alarmes, Diagnostic}) {
         menu->menuAction()->setVisible(!menu->actions().isEmpty());
     }
+    // Where config.txt, PortCom.dat and the exports are: the operator may not have chosen it.
+    auto* folder = new QLabel(
+        QStringLiteral("Dossier de travail : ") + QDir::toNativeSeparators(QDir::currentPath()),
+        statusBar());
+    folder->setObjectName(QStringLiteral("WorkFolder"));
+    statusBar()->addWidget(folder);
     show();
     CentreLogo();
     // The design caption is empty.

@@ -12,10 +12,11 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QRegularExpressionValidator>
 #include <QVBoxLayout>
+#include <QValidator>
 
 #include "base/Operator.h"
+#include "base/Windows1252.h"
 #include "config/ChannelStore.h"
 #include "measure/MeasureState.h"
 #include "serial/SerialSettings.h"
@@ -70,9 +71,34 @@ void KeepPlaceWhenHidden(QWidget* widget) {
     widget->setSizePolicy(policy);
 }
 
-// "config.txt" stores texts between double quotes, with no escape.
-QValidator* NoQuoteValidator(QObject* parent) {
-    return new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[^\"]*")), parent);
+// "config.txt" stores texts in Windows-1252 between double quotes, with no escape: an edit
+// that brings in a double quote or a character outside that set is refused whole.
+class StorableTextValidator : public QValidator {
+public:
+    using QValidator::QValidator;
+
+    State validate(QString& input, int&) const override {
+        for (const QChar c : input) {
+            if (c == QLatin1Char('"') || !InWindows1252(c)) {
+                refused_ = c;
+                return Invalid;
+            }
+        }
+        return Acceptable;
+    }
+    [[nodiscard]] QChar refused() const { return refused_; }
+
+private:
+    mutable QChar refused_;
+};
+
+QString RefusalText(QChar c) {
+    const QString why = c == QLatin1Char('"') ? QStringLiteral("le guillemet y termine le texte")
+                                              : QStringLiteral("jeu de caractères Windows-1252");
+    return QStringLiteral(
+               "Caractère refusé : « %1 ». Le fichier « config.txt » ne peut pas "
+               "l'enregistrer (%2).")
+        .arg(c.isSurrogate() ? QStringLiteral("?") : QString(c), why);
 }
 
 }  // namespace
@@ -198,7 +224,7 @@ void ConfigW::BuildControls() {
         frameLayout->setContentsMargins(6, 2, 6, 2);
         auto* address = new QLineEdit(frame);
         address->setObjectName(QStringLiteral("AdresseStation_%1").arg(k));
-        address->setValidator(NoQuoteValidator(address));
+        RefuseUnstorableText(address);
         const int digit = address->fontMetrics().horizontalAdvance(QLatin1Char('0'));
         address->setMinimumWidth(digit * 6);
         address->setMaximumWidth(digit * 8);
@@ -206,6 +232,7 @@ void ConfigW::BuildControls() {
         SetColor(address, QPalette::Text, QColor(0, 0, 255));
         SetColor(address, QPalette::Base, QColor(255, 255, 255));
         address->installEventFilter(this);
+        KeepPlaceWhenHidden(address);
         connect(address, &QLineEdit::textEdited, this,
                 [this, k](const QString& text) { store_.setAddress(k, text); });
         AdresseStation[r] = address;
@@ -243,7 +270,7 @@ void ConfigW::BuildControls() {
 
         auto* tag = new QLineEdit(Cadre1);
         tag->setObjectName(QStringLiteral("Texte2_%1").arg(k));
-        tag->setValidator(NoQuoteValidator(tag));
+        RefuseUnstorableText(tag);
         tag->setMinimumWidth(tag->fontMetrics().horizontalAdvance(QLatin1Char('M')) * 18);
         connect(tag, &QLineEdit::textEdited, this,
                 [this, k](const QString& text) { store_.setTag(k, text); });
@@ -269,6 +296,16 @@ void ConfigW::BuildControls() {
     outer->addStretch(1);
     connect(Commande1, &QPushButton::clicked, this, &ConfigW::Commande1_Click);
     connect(Commande2, &QPushButton::clicked, this, &ConfigW::Commande2_Click);
+}
+
+void ConfigW::RefuseUnstorableText(QLineEdit* box) {
+    auto* validator = new StorableTextValidator(box);
+    box->setValidator(validator);
+    connect(box, &QLineEdit::inputRejected, this, [this, validator] {
+        if (!validator->refused().isNull()) {
+            Warn(RefusalText(validator->refused()));
+        }
+    });
 }
 
 void ConfigW::MirrorRow(int k) {
@@ -335,6 +372,9 @@ void ConfigW::Form_Load() {
                 Option[k][i]->show();
                 Label[k][i]->show();
             }
+            // A hidden frame does not lay itself out: without this, the columns keep the width
+            // of an address box alone until a row is selected.
+            Frame1[k]->layout()->activate();
         }
     }
     state_.EscapeKey = QString(QChar(27));

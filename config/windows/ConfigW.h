@@ -80,6 +80,8 @@ protected:
 
 private:
     void BuildControls();
+    // Edits that "config.txt" could not hold are refused, with a beep and a message.
+    void RefuseUnstorableText(QLineEdit* box);
     // Shows the store's record k in the controls of row k.
     void MirrorRow(int k);
     void Warn(const QString& text);

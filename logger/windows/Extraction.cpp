@@ -15,7 +15,9 @@
 #include <QLocale>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStorageInfo>
+#include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -113,6 +115,17 @@ Extraction::Extraction(Operator& op, QWidget* parent) : QWidget(parent, Qt::Wind
     connect(Drive1, &QComboBox::activated, this, [this](int index) { Drive1_Change(index); });
     connect(File1, &QListView::clicked, this,
             [this](const QModelIndex& index) { File1_Click(index); });
+    // The tree reads and sorts directories in the background, and every row added above the
+    // current directory pushes it down: it is brought back into view after each change until
+    // the operator scrolls, opens or closes a branch, or picks a directory.
+    connect(dirModel_, &QAbstractItemModel::rowsInserted, this,
+            [this] { KeepCurrentDirectoryInView(); });
+    connect(dirModel_, &QAbstractItemModel::layoutChanged, this,
+            [this] { KeepCurrentDirectoryInView(); });
+    connect(Dir1->verticalScrollBar(), &QAbstractSlider::actionTriggered, this,
+            [this] { followCurrent_ = false; });
+    connect(Dir1, &QTreeView::expanded, this, [this] { followCurrent_ = false; });
+    connect(Dir1, &QTreeView::collapsed, this, [this] { followCurrent_ = false; });
     connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
     connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
     connect(Command3, &QPushButton::clicked, this, [this] { Command3_Click(); });
@@ -182,8 +195,12 @@ void Extraction::SelectDrive(const QString& root) {
 
 void Extraction::Drive1_Change(int index) {
     const QString root = Drive1->itemData(index).toString();
+    if (root == DriveOf(fileDirectory_)) {
+        return;  // the lists already show that drive, where the operator left them
+    }
     const QStorageInfo info(root);
     if (root.isEmpty() || !info.isValid() || !info.isReady() || !QDir(root).isReadable()) {
+        op_.beep();
         op_.message(QStringLiteral("périphérique non disponible"), AppTitle(), OperatorIcon::Error);
         SelectDrive(DriveOf(fileDirectory_));
         return;
@@ -198,6 +215,7 @@ void Extraction::SetDirectory(const QString& path) {
     const QModelIndex rootIndex = dirModel_->index(root);
     Dir1->setRootIndex(QDir(root).isRoot() ? rootIndex.parent() : rootIndex);
     const QModelIndex current = dirModel_->index(path);
+    followCurrent_ = false;
     {
         const QSignalBlocker block(Dir1->selectionModel());
         Dir1->setCurrentIndex(current);
@@ -207,12 +225,28 @@ void Extraction::SetDirectory(const QString& path) {
     }
     Dir1->scrollTo(current);
     fileDirectory_ = QDir(path).absolutePath();
+    followCurrent_ = true;
     Dir1_Change(QModelIndex());
+}
+
+void Extraction::KeepCurrentDirectoryInView() {
+    if (!followCurrent_ || scrollPosted_) {
+        return;
+    }
+    // After the view has taken in the change.
+    scrollPosted_ = true;
+    QTimer::singleShot(0, this, [this] {
+        scrollPosted_ = false;
+        if (followCurrent_) {
+            Dir1->scrollTo(Dir1->currentIndex());
+        }
+    });
 }
 
 void Extraction::Dir1_Change(const QModelIndex& current) {
     if (current.isValid()) {
         fileDirectory_ = dirModel_->filePath(current);
+        followCurrent_ = false;
     }
     RefreshFileList();
     selectedFile_.clear();
@@ -229,6 +263,15 @@ void Extraction::RefreshFileList() {
     model->setRootPath(fileDirectory_);
     File1->setModel(model);
     File1->setRootIndex(model->index(fileDirectory_));
+    // The arrow keys select a file as a click does.
+    connect(
+        File1->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+        [this, model](const QItemSelection& selected) {
+            const QModelIndex index = selected.indexes().value(0);
+            if (model == fileModel_ && index.isValid() && model->fileName(index) != currentName_) {
+                File1_Click(index);
+            }
+        });
     connect(model, &QFileSystemModel::directoryLoaded, this, [this, model] {
         if (model == fileModel_ && !currentName_.isEmpty()) {
             File1->setCurrentIndex(model->index(FullPath()));
@@ -271,6 +314,7 @@ void Extraction::Command3_Click() {
         return;
     }
     if (selectedFile_.isEmpty()) {
+        op_.beep();
         op_.message(QStringLiteral("Sélectionner un fichier"), AppTitle(), OperatorIcon::Error);
         return;
     }
@@ -320,6 +364,7 @@ void Extraction::ApplyProgress() {
 void Extraction::ResetLoggerFile() {
     const bool holdsFiles = FileListHoldsFiles();
     if (selectedFile_.isEmpty() && holdsFiles) {
+        op_.beep();
         op_.message(QStringLiteral("Sélectionner un fichier"), AppTitle(), OperatorIcon::Error);
         return;
     }

@@ -45,6 +45,7 @@ private:
     void FillDrives();
     void SetDirectory(const QString& path);
     void RefreshFileList();
+    void KeepCurrentDirectoryInView();
     [[nodiscard]] QString FullPath() const;
     [[nodiscard]] bool FileListHoldsFiles() const;
     [[nodiscard]] QString DriveOf(const QString& path) const;
@@ -59,6 +60,8 @@ private:
     QString selectedFile_;  // empty, the clicked name, or the full path once acted on
     QString currentName_;   // the file list's current file
     QString fileDirectory_;
+    bool followCurrent_ = false;  // the current directory is kept in view
+    bool scrollPosted_ = false;
     QString progressLine_;  // not yet in Label2
     bool progressPosted_ = false;
 

@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QFont>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QLabel>
 #include <QLoggingCategory>
@@ -62,6 +63,17 @@ QString DisplayText(QString text) {
     return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
 }
 
+// Each line cut to the width with "…"; *cut tells whether any was.
+QString ElideLines(const QString& text, const QFontMetrics& metrics, int width, bool* cut) {
+    QStringList lines = text.split(u'\n');
+    for (QString& line : lines) {
+        const QString elided = metrics.elidedText(line, Qt::ElideRight, width);
+        *cut = *cut || elided != line;
+        line = elided;
+    }
+    return lines.join(u'\n');
+}
+
 }  // namespace
 
 F_Mesure::F_Mesure(MeasureWindowContext context, QWidget* parent)
@@ -80,6 +92,7 @@ F_Mesure::F_Mesure(MeasureWindowContext context, QWidget* parent)
     // Selection and tags are shown at the next repaint; ask for one when they change.
     connect(&context_.store, &ChannelStore::selectionChanged, this, [this] { update(); });
     connect(&context_.store, &ChannelStore::recordChanged, this, [this] { update(); });
+    connect(&context_.store, &ChannelStore::titlesChanged, this, [this] { update(); });
 }
 
 F_Mesure::~F_Mesure() = default;
@@ -106,7 +119,9 @@ void F_Mesure::BuildControls() {
     Cadre1->setFrameShadow(QFrame::Sunken);
     Cadre1->setFont(valueFont);
 
-    Dessin2 = new QLabel(sheet);
+    // The rows and the decoration under them live in the frame: their tops are frame
+    // coordinates, so the frame ends 720 below the last value label.
+    Dessin2 = new QLabel(Cadre1);
     Dessin2->setObjectName(QStringLiteral("Dessin2"));
     Dessin2->setPixmap(QPixmap(QStringLiteral(":/merival/backdrop.png")));
     Dessin2->setScaledContents(true);
@@ -128,19 +143,25 @@ void F_Mesure::BuildControls() {
     for (int n = 0; n < kChannelCount; ++n) {
         const auto k = static_cast<size_t>(n);
 
-        auto* picture = new QLabel(sheet);
+        auto* picture = new QLabel(Cadre1);
         picture->setObjectName(QStringLiteral("Dessin1_%1").arg(n));
         picture->setPixmap(probe);
         picture->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         Dessin1[k] = picture;
 
-        auto* tag = new QLabel(sheet);
+        auto* tag = new QLabel(Cadre1);
         tag->setObjectName(QStringLiteral("Etiquette1_%1").arg(n));
         tag->setFont(tagFont);
         tag->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        // The system's window background and text (white and black by default).
+        tag->setAutoFillBackground(true);
+        QPalette tagPalette = tag->palette();
+        tagPalette.setColor(QPalette::Window, tagPalette.color(QPalette::Base));
+        tagPalette.setColor(QPalette::WindowText, tagPalette.color(QPalette::Text));
+        tag->setPalette(tagPalette);
         Etiquette1[k] = tag;
 
-        auto* value = new QLabel(sheet);
+        auto* value = new QLabel(Cadre1);
         value->setObjectName(QStringLiteral("Etiquette3_%1").arg(n));
         value->setFont(valueFont);
         value->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -221,8 +242,7 @@ void F_Mesure::PlaceRows(const PaneLayout& layout) {
         }
     }
     Cadre1->setGeometry(X(kFrameLeft), Y(design_.frameTop), X(kFrameWidth), Y(layout.frameHeight));
-    Dessin2->setGeometry(X(kFrameLeft + kDecorationSideInset),
-                         Y(design_.frameTop + kDecorationTopInset),
+    Dessin2->setGeometry(X(kDecorationSideInset), Y(kDecorationTopInset),
                          X(kFrameWidth - 2 * kDecorationSideInset), Y(layout.decorationHeight));
     const int buttonTop = design_.frameTop + layout.frameHeight + kButtonGap;
     Commande1->setGeometry(X(kFrameLeft + (kFrameWidth - kButtonWidth) / 2), Y(buttonTop),
@@ -258,7 +278,7 @@ void F_Mesure::Form_Paint() {
         const auto k = static_cast<size_t>(n);
         const bool selected = context_.store.IsSelected(n);
         if (selected) {
-            Etiquette1[k]->setText(DisplayText(context_.store.ChannelTitle(n)));
+            SetTagText(n, DisplayText(context_.store.ChannelTitle(n)));
         }
         Etiquette1[k]->setVisible(selected);
         Etiquette3[k]->setVisible(selected);
@@ -271,6 +291,14 @@ void F_Mesure::paintEvent(QPaintEvent* event) {
         Form_Paint();
     }
     QWidget::paintEvent(event);
+}
+
+void F_Mesure::SetTagText(int channel, const QString& title) {
+    QLabel* label = Etiquette1[static_cast<size_t>(channel)];
+    bool cut = false;
+    label->setText(ElideLines(title, label->fontMetrics(), label->contentsRect().width(), &cut));
+    // The whole tag (the title's first line) where it had to be cut.
+    label->setToolTip(cut ? title.section(u'\n', 0, 0) : QString());
 }
 
 void F_Mesure::SetValueText(int channel, const QString& text) {
@@ -314,7 +342,8 @@ void F_Mesure::ShowAlarms() {
 }
 
 void F_Mesure::Minuterie1_Timer() {
-    if (halted_ || unloaded_) {
+    // No pass under the close question: its "Oui" would wait for that pass's exchanges.
+    if (halted_ || unloaded_ || asking_) {
         return;
     }
     cycle_->Minuterie1_Timer();
@@ -355,9 +384,11 @@ void F_Mesure::closeEvent(QCloseEvent* event) {
     }
     if (!programUnload_) {
         // Form_QueryUnload: only the operator's close box asks.
+        asking_ = true;
         const bool quit =
             context_.op.askYesNo(QStringLiteral("Voulez-vous vraiment quitter l'application ?"),
                                  windowTitle(), OperatorIcon::Question);
+        asking_ = false;
         if (!quit) {
             event->ignore();
             return;

@@ -106,6 +106,8 @@ private:
     void BuildControls();
     void PlaceRows(const PaneLayout& layout);
     void Form_Unload();
+    // Lines too long for the label end in "…"; the whole tag is then its tooltip.
+    void SetTagText(int channel, const QString& title);
     void SetValueText(int channel, const QString& text);
     void ShowAlarms();
     [[nodiscard]] int X(int twips) const;
@@ -120,6 +122,7 @@ private:
     std::array<RowAlarm, kChannelCount> rowAlarm_{};
     QPalette valuePalette_;  // a row without alarm
     bool blinkOn_ = true;
+    bool asking_ = false;  // the close question is on screen
 };
 
 }  // namespace merival

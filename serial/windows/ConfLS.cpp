@@ -1,11 +1,15 @@
 #include "serial/windows/ConfLS.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include "config/AppInfo.h"
 #include "measure/MeasureState.h"
@@ -15,6 +19,8 @@
 
 namespace merival {
 namespace {
+
+constexpr int kExposeWaitMs = 500;
 
 // One opening and closing, on a port object of its own: the one the transport owns is never
 // touched, and the device is named exactly as the transport would name it.
@@ -138,8 +144,22 @@ void ConfLS::Form_Load() {
     ReloadSettings();
     show();
     raise();
+    PaintNow();
     ProbePorts();
     RestoreSettingsView();
+}
+
+void ConfLS::PaintNow() {
+    // The window system maps a shown window a little later; opening a slow port blocks, so the
+    // dialog waits (briefly) to be on screen and paints itself before the ports are tried.
+    QDeadlineTimer deadline(kExposeWaitMs);
+    QTimer wake;
+    wake.start(10);
+    while (windowHandle() != nullptr && !windowHandle()->isExposed() && !deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
+                                        QEventLoop::WaitForMoreEvents);
+    }
+    repaint();
 }
 
 void ConfLS::ReloadSettings() {

@@ -42,6 +42,7 @@ private:
     void Command2_Click();
     void Command3_Click();
 
+    void PaintNow();
     void ProbePorts();
     void RestoreSettingsView();
     void ReloadSettings();

@@ -9,11 +9,13 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QFileSystemModel>
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
+#include <QTreeView>
 #include <cstdio>
 
 #include <QCheckBox>
@@ -113,6 +115,21 @@ void AlarmShots(merival::App& app, const QDir& out, int& failures, std::function
     });
 }
 
+// The directory tree starts two levels above the working folder, so that the picture names
+// nothing of the machine above it.
+void RootTreeNearWorkFolder(QWidget* extraction) {
+    auto* tree = extraction != nullptr ? extraction->findChild<QTreeView*>("Dir1") : nullptr;
+    auto* model = tree != nullptr ? qobject_cast<QFileSystemModel*>(tree->model()) : nullptr;
+    if (model == nullptr) {
+        return;
+    }
+    QDir top = QDir::current();
+    top.cdUp();
+    top.cdUp();
+    tree->setRootIndex(model->index(top.absolutePath()));
+    tree->scrollTo(tree->currentIndex());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -170,6 +187,7 @@ int main(int argc, char** argv) {
                     failures += !SaveFound(FindWindow<merival::ConfLS>(), out,
                                            QStringLiteral("serial-link.png"));
                     app.mainWindow()->Extract->trigger();
+                    RootTreeNearWorkFolder(FindWindow<merival::Extraction>());
                     QTimer::singleShot(1500, &application, [&] {
                         failures += !SaveFound(FindWindow<merival::Extraction>(), out,
                                                QStringLiteral("extraction.png"));

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 #include <deque>
+#include <functional>
 
 #include "base/Operator.h"
 
@@ -25,6 +26,9 @@ public:
     }
     bool askYesNo(const QString& text, const QString& title, OperatorIcon icon) override {
         shown.push_back({text, title, icon, true});
+        if (duringQuestion) {
+            duringQuestion();
+        }
         if (answers.empty()) {
             return false;
         }
@@ -44,6 +48,8 @@ public:
     int beeps = 0;
     std::vector<Shown> shown;
     std::deque<bool> answers;
+    // Runs while a question is on screen, as events do under a real box.
+    std::function<void()> duringQuestion;
 };
 
 }  // namespace merival::test

@@ -250,6 +250,93 @@ TEST_F(PollTool, SignalEndsAfterTheChannelInProgress) {
     EXPECT_EQ(ParseSimLog(StopSim()).size(), 2u) << "Voies 2 and 3 are not polled after the stop";
 }
 
+TEST_F(PollTool, TracesEachExchangeAndCountsThemOnStderr) {
+    StartSim({QStringLiteral("1:flow"), QStringLiteral("2:ph:silent"),
+              QStringLiteral("3:resistivity"), QStringLiteral("4:562:badcrc")});
+    QProcess poll;
+    StartPoll(poll, {QStringLiteral("--count"), QStringLiteral("2"), QStringLiteral("--interval"),
+                     QStringLiteral("50"), QStringLiteral("--trace"), QStringLiteral("--stats")});
+    ASSERT_TRUE(poll.waitForFinished(60000));
+    EXPECT_EQ(poll.exitCode(), 0);
+    const QStringList values =
+        QString::fromUtf8(poll.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    const QStringList lines =
+        QString::fromUtf8(poll.readAllStandardError()).split(u'\n', Qt::SkipEmptyParts);
+    const std::vector<SimEntry> log = ParseSimLog(StopSim());
+    ASSERT_EQ(log.size(), 8u);
+    ASSERT_EQ(lines.size(), 8 + 5) << lines.join(u'\n').toStdString();
+
+    const char* outcomes[] = {"OK", "Silence", "OK", "CRC faux"};
+    for (int i = 0; i < 8; ++i) {
+        SCOPED_TRACE(i);
+        const QStringList fields = lines[i].split(u'\t');
+        ASSERT_EQ(fields.size(), 8);
+        EXPECT_EQ(fields[1], QStringLiteral("Voie %1").arg(i % 4));
+        EXPECT_EQ(fields[4], QString::fromUtf8(outcomes[i % 4]));
+        EXPECT_EQ(QByteArray::fromHex(fields[7].toLatin1()), log[size_t(i)].reply);
+    }
+    // The bad CRC is shown for what it is, and the value is shown all the same.
+    EXPECT_TRUE(values.value(3).startsWith(QStringLiteral("Voie 3\t ")));
+    EXPECT_TRUE(lines[8].startsWith(QStringLiteral("Voie    Requêtes  Réponses  Silences  ")));
+    EXPECT_TRUE(lines[10].startsWith(QStringLiteral("Voie 1  2         0         2         0 ")));
+    EXPECT_TRUE(lines[12].startsWith(QStringLiteral("Voie 3  2         2         0         2 ")));
+}
+
+TEST_F(PollTool, ValuesComeBackWithinTwoPassesOfASimulatorRestart) {
+    const QStringList stations = {QStringLiteral("1:flow"), QStringLiteral("2:ph"),
+                                  QStringLiteral("3:resistivity"), QStringLiteral("4:562")};
+    StartSim(stations);
+    QProcess poll;
+    StartPoll(poll, {QStringLiteral("--interval"), QStringLiteral("200")});
+    QStringList lines;
+    auto readLines = [&] {
+        while (poll.canReadLine()) {
+            lines << QString::fromUtf8(poll.readLine()).trimmed();
+        }
+    };
+    auto passesAfter = [&](qsizetype from) {
+        readLines();
+        return lines.mid(from).count(QStringLiteral("Voie 3\tHS")) +
+               lines.mid(from).filter(QRegularExpression(QStringLiteral("^Voie 3\t "))).size();
+    };
+    ASSERT_TRUE(WaitFor([&] { return passesAfter(0) >= 2; }, 20000));
+
+    // SIGTERM: the simulator removes its COM1 link. Passes go on, every channel "HS".
+    StopSim();
+    const qsizetype stopped = lines.size();
+    ASSERT_TRUE(WaitFor([&] { return passesAfter(stopped) >= 4; }, 20000));
+    StartSim(stations);
+    readLines();
+    const qsizetype restarted = lines.size();
+    ASSERT_TRUE(WaitFor([&] { return passesAfter(restarted) >= 4; }, 20000));
+    ::kill(static_cast<pid_t>(poll.processId()), SIGINT);
+    ASSERT_TRUE(poll.waitForFinished(20000));
+    readLines();
+
+    // Whole passes that began after a line; the first may have begun before the event.
+    auto wholePasses = [&](qsizetype from, qsizetype to) {
+        QList<QStringList> passes;
+        for (qsizetype i = from; i + 4 <= to; ++i) {
+            if (lines[i].startsWith(QStringLiteral("Voie 0\t"))) {
+                passes << lines.mid(i, 4);
+                i += 3;
+            }
+        }
+        return passes;
+    };
+    const QList<QStringList> missing = wholePasses(stopped, restarted);
+    ASSERT_GE(missing.size(), 3);
+    EXPECT_EQ(missing[1].filter(QStringLiteral("\tHS")).size(), 4)
+        << "while the link is missing: " << missing[1].join(u'|').toStdString();
+    const QList<QStringList> back = wholePasses(restarted, lines.size());
+    ASSERT_GE(back.size(), 3);
+    for (qsizetype pass = 1; pass < back.size(); ++pass) {
+        SCOPED_TRACE(pass);
+        EXPECT_TRUE(back[pass].filter(QStringLiteral("\tHS")).isEmpty())
+            << back[pass].join(u'|').toStdString();
+    }
+}
+
 TEST_F(PollTool, RefusesWhatItCannotUse) {
     struct Row {
         const char* source;

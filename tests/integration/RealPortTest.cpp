@@ -78,5 +78,22 @@ TEST_F(RealPortTest, SecondOpeningOfTheSameDeviceIsRefused) {
     EXPECT_TRUE(transport.IsOpen());
 }
 
+TEST_F(RealPortTest, LostPortOpensAgainBeforeItsQueuedCloseHasRun) {
+    ASSERT_TRUE(transport.OpenPort().ok());
+    ::close(peer);
+    peer = -1;
+    bridge.Stop();
+    ASSERT_TRUE(test::PumpUntil([this] { return !port.isOpen(); }));
+
+    // A new line under the same name, with no event run since the loss was seen.
+    test::PtyBridge next;
+    ASSERT_TRUE(next.Start());
+    ASSERT_TRUE(QFile::remove(dir.filePath("COM1")));
+    ASSERT_TRUE(QFile::link(next.deviceA(), dir.filePath("COM1")));
+    EXPECT_TRUE(transport.EnsureOpen());
+    EXPECT_EQ(port.device(), next.deviceA());
+    transport.ClosePort();
+}
+
 }  // namespace
 }  // namespace merival

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QEvent>
 #include <QFile>
 #include <QPushButton>
 #include <QRadioButton>
@@ -143,6 +144,27 @@ TEST(ConfLS, LoadProbesPortsAndSelectsTheStoredRecord) {
         // The replacement is not saved until "Valider".
         EXPECT_EQ(b.stored(), WriteSerialSettingsText(row.stored));
     }
+}
+
+TEST(ConfLS, PaintedBeforeThePortsAreTried) {
+    // The absent Com4 is enabled until the probing disables it: a paint that sees it enabled
+    // happened before the ports were tried.
+    struct FirstPaint : QObject {
+        int paints = 0;
+        bool enabledThen = false;
+        bool eventFilter(QObject* watched, QEvent* event) override {
+            if (event->type() == QEvent::Paint && paints++ == 0) {
+                enabledThen = qobject_cast<QWidget*>(watched)->isEnabled();
+            }
+            return false;
+        }
+    } seen;
+    Bench b({1, 0, 0, 0});
+    b.option("Option1", 3)->installEventFilter(&seen);
+    b.dialog.ShowFromMenu();
+    EXPECT_GE(seen.paints, 1);
+    EXPECT_TRUE(seen.enabledThen);
+    EXPECT_FALSE(b.option("Option1", 3)->isEnabled());
 }
 
 TEST(ConfLS, ProbingSkipsThePortHeldByTheTransport) {

@@ -256,6 +256,61 @@ TEST_F(ConfigWTest, EditsGoToTheStoreAndStoreChangesToTheControls) {
     ExpectLook(2, false);
 }
 
+TEST_F(ConfigWTest, TextTheFileCannotHoldIsRefusedWithABeepAndAMessage) {
+    Load();
+    window->Texte2[0]->clear();
+    window->Texte2[0]->setFocus();
+    Type(window->Texte2[0], QStringLiteral("pH € bassin Ω"));
+    EXPECT_EQ(window->Texte2[0]->text(), "pH € bassin ");
+    EXPECT_EQ(store.Record(0).Tag, "pH € bassin ");
+    ASSERT_EQ(op.shown.size(), 1u);
+    EXPECT_EQ(op.shown[0].text,
+              "Caractère refusé : « Ω ». Le fichier « config.txt » ne peut pas "
+              "l'enregistrer (jeu de caractères Windows-1252).");
+    EXPECT_EQ(op.shown[0].icon, OperatorIcon::Exclamation);
+    EXPECT_EQ(op.beeps, 1);
+
+    // A paste that holds one such character is refused whole; so is the double quote, and
+    // an emoji (two UTF-16 units) in the address box.
+    window->Texte2[0]->insert(QStringLiteral("ok → non"));
+    EXPECT_EQ(window->Texte2[0]->text(), "pH € bassin ");
+    Type(window->Texte2[0], "\"");
+    window->AdresseStation[0]->setText("2");
+    window->AdresseStation[0]->insert(QStringLiteral("😀"));
+    EXPECT_EQ(window->AdresseStation[0]->text(), "2");
+    ASSERT_EQ(op.shown.size(), 4u);
+    EXPECT_TRUE(op.shown[1].text.contains("« → »"));
+    EXPECT_TRUE(op.shown[2].text.contains("« \" »"));
+    EXPECT_TRUE(op.shown[2].text.contains("le guillemet y termine le texte"));
+    EXPECT_TRUE(op.shown[3].text.contains("Windows-1252"));
+    EXPECT_EQ(op.beeps, 4);
+
+    window->Commande1_Click();
+    EXPECT_TRUE(dir.read("config.txt").contains("\"2\",\"pH \x80 bassin \""));
+}
+
+TEST_F(ConfigWTest, ColumnHeadingsKeepTheirPlacesWhateverTheSelection) {
+    ChannelRecords none;
+    WriteConfig(none);
+    Load();
+    window->showNormal();
+    window->adjustSize();
+    auto places = [this] {
+        QApplication::processEvents();
+        QList<int> x;
+        for (const QLabel* heading :
+             {window->Etiquette6, window->Etiquette2, window->Etiquette3, window->Etiquette4}) {
+            x << heading->mapTo(window.get(), QPoint(0, 0)).x();
+        }
+        return std::make_pair(x, window->sizeHint());
+    };
+    const auto unselected = places();
+    store.setSelected(1, 1);
+    EXPECT_EQ(places(), unselected);
+    store.setSelected(1, 0);
+    EXPECT_EQ(places(), unselected);
+}
+
 TEST_F(ConfigWTest, AddressOutsideOneToFourteenIsRefusedWhenLeavingTheBox) {
     Load();
     struct Row {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QSqlQuery>
+
 #include <QFileInfo>
 #include <QLabel>
 #include <QPointer>
@@ -11,6 +13,7 @@
 #include "common/ScriptedOperator.h"
 #include "common/TempDir.h"
 #include "config/windows/ConfigW.h"
+#include "history/HistoryDatabase.h"
 #include "instruments/Polling.h"
 #include "measure/ValueFormat.h"
 #include "measure/windows/F_Mesure.h"
@@ -139,16 +142,63 @@ TEST(EndToEnd, MeasuresFourChannelsOverTheSimulatorAndAbandons) {
         EXPECT_GT(replies.requests[std::make_pair(4, 0)], 0);
         EXPECT_TRUE(op.shown.empty()) << op.texts().join(" | ").toStdString();
 
+        // SIGTERM: the simulator removes its COM1 link. Passes go on reading "HS" meanwhile;
+        // started again, the values are back within two passes.
+        int passes = 0;
+        QObject::connect(&app, &App::reading, &app, [&](const ChannelReading& reading) {
+            passes += reading.channel == 0 ? 1 : 0;
+        });
+        sim.terminate();
+        ASSERT_TRUE(sim.waitForFinished(10000));
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                return window->Etiquette3[0]->text() == "HS" &&
+                       window->Etiquette3[2]->text() == "HS";
+            },
+            60000));
+        const int missing = passes;
+        EXPECT_TRUE(WaitUntil([&] { return passes >= missing + 2; }, 60000));
+        EXPECT_FALSE(app.transport().IsOpen()) << "nothing stands in for the missing link";
+        sim.start(simulator, {"--seed", "11", "1:flow", "2:ph", "3:resistivity", "4:ph:silent"});
+        ASSERT_TRUE(WaitUntil([&] { return QFileInfo(dir.filePath("COM1")).exists(); }, 20000));
+        const int restarted = passes;
+        EXPECT_TRUE(WaitUntil(labelsMatch, 60000));
+        EXPECT_LE(passes - restarted, 2);
+        EXPECT_TRUE(op.shown.empty()) << op.texts().join(" | ").toStdString();
+
         window->Commande1->click();
         EXPECT_TRUE(WaitUntil([&] { return window.isNull(); }, 60000));
         EXPECT_EQ(app.measureWindow(), nullptr);
         EXPECT_TRUE(app.mainWindow()->isVisible());
         EXPECT_FALSE(app.transport().IsOpen());
         EXPECT_FALSE(app.port().isOpen());
-        EXPECT_EQ(op.beeps, 1);
         EXPECT_TRUE(op.shown.empty());
         EXPECT_TRUE(exits.empty());
     }
+    // Recording is on by default: every channel of the passes went into the history, values
+    // (which sort before "HS") for the three stations that answered.
+    ASSERT_TRUE(
+        OpenHistory(QStringLiteral("check"), dir.filePath("historique.sqlite"), false).ok());
+    {
+        QSqlQuery q(QSqlDatabase::database(QStringLiteral("check")));
+        ASSERT_TRUE(
+            q.exec(QStringLiteral("SELECT voie, count(*), min(texte) FROM hist_mesures "
+                                  "GROUP BY voie ORDER BY voie")));
+        for (int n = 0; n < 4; ++n) {
+            ASSERT_TRUE(q.next());
+            EXPECT_EQ(q.value(0).toInt(), n);
+            EXPECT_EQ(q.value(2).toString() == QLatin1String("HS"), n == 3);
+        }
+        // One beep for ABANDON, one per alarm: the silent station, then each while the link
+        // was missing.
+        ASSERT_TRUE(q.exec(QStringLiteral("SELECT count(*), count(DISTINCT voie) FROM "
+                                          "journal_alarmes WHERE evenement = 'Perte de "
+                                          "communication'")) &&
+                    q.next());
+        EXPECT_EQ(op.beeps, 1 + q.value(0).toInt());
+        EXPECT_EQ(q.value(1).toInt(), 4);
+    }
+    CloseHistory(QStringLiteral("check"));
     sim.terminate();
     EXPECT_TRUE(sim.waitForFinished(10000));
 }

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileSystemModel>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListView>
 #include <QLocale>
@@ -31,11 +32,11 @@ using merival::test::ScriptedOperator;
 namespace {
 
 // The file-system models read directories on a thread of their own; waits for what they show.
-bool WaitFor(const std::function<bool()>& condition) {
+bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 10000) {
     QElapsedTimer clock;
     clock.start();
     while (!condition()) {
-        if (clock.elapsed() > 10000) {
+        if (clock.elapsed() > timeoutMs) {
             return false;
         }
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
@@ -194,6 +195,7 @@ TEST(Extraction, ResetOfAChosenFile) {
         EXPECT_EQ(d.op.shown[0].text, row.shown);
         EXPECT_EQ(d.op.shown[0].icon, row.choose ? OperatorIcon::Exclamation : OperatorIcon::Error);
         EXPECT_EQ(d.op.shown[0].question, row.choose);
+        EXPECT_EQ(d.op.beeps, row.choose ? 0 : 1);  // a refusal beeps, a question does not
         EXPECT_EQ(QFileInfo(dir.filePath("a.log")).size(), row.sizeAfter);
         EXPECT_EQ(dir.read("b.log"), QByteArray("67890"));
         EXPECT_TRUE(d.waitListed({"a.log", "b.log"}));
@@ -257,7 +259,48 @@ TEST(Extraction, ChoosingADirectoryEmptiesTheSelectedFile) {
     ASSERT_EQ(d.op.shown.size(), 1u);
     EXPECT_EQ(d.op.shown[0].text, QStringLiteral("Sélectionner un fichier"));
     EXPECT_EQ(d.op.shown[0].icon, OperatorIcon::Error);
+    EXPECT_EQ(d.op.beeps, 1);
     EXPECT_EQ(dir.read("a.log"), QByteArray("12345"));
+}
+
+TEST(Extraction, TreeOpensAtTheCurrentDirectoryAndArrowKeysSelectFiles) {
+    CurrentTempDir dir;
+    // Enough siblings above it that the current directory is far below the top of the tree.
+    for (int i = 0; i < 80; ++i) {
+        QDir(dir.path()).mkdir(QStringLiteral("d%1").arg(i, 2, 10, QLatin1Char('0')));
+    }
+    const QString current = dir.filePath("d79");
+    ASSERT_TRUE(QDir::setCurrent(current));
+    ASSERT_TRUE(dir.write("d79/a.log", "12345") && dir.write("d79/b.log", "67890"));
+    Dialog d;
+    QTreeView* tree = d.child<QTreeView>("Dir1");
+    auto* model = qobject_cast<QFileSystemModel*>(tree->model());
+    EXPECT_EQ(model->filePath(tree->currentIndex()), current);
+    // Once the tree has read every directory on the way down, the current one is in view.
+    ASSERT_TRUE(WaitFor([&] {
+        for (QDir up(current); !up.isRoot(); up.cdUp()) {
+            if (model->rowCount(model->index(up.absolutePath())) == 0 && up != QDir(current)) {
+                return false;
+            }
+        }
+        return model->rowCount(model->index(QStringLiteral("/"))) > 0;
+    }));
+    WaitFor([] { return false; }, 300);
+    EXPECT_TRUE(tree->viewport()->rect().contains(tree->visualRect(tree->currentIndex())));
+
+    // Down from no file selects the first, Down again the next, as clicks would.
+    ASSERT_TRUE(d.waitListed({"a.log", "b.log"}));
+    QListView* list = d.child<QListView>("File1");
+    for (int i = 0; i < 2; ++i) {
+        QKeyEvent down(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+        QCoreApplication::sendEvent(list, &down);
+    }
+    d.op.answers = {true};
+    d.command(1)->click();
+    ASSERT_EQ(d.op.shown.size(), 1u);
+    EXPECT_EQ(d.op.shown[0].text, QStringLiteral("Confirmer la RAZ"));
+    EXPECT_EQ(dir.read("d79/a.log"), QByteArray("12345"));
+    EXPECT_EQ(QFileInfo(dir.filePath("d79/b.log")).size(), 0);
 }
 
 TEST(Extraction, UnavailableDriveIsRefusedAndRestored) {
@@ -271,16 +314,33 @@ TEST(Extraction, UnavailableDriveIsRefusedAndRestored) {
     ASSERT_EQ(d.op.shown.size(), 1u);
     EXPECT_EQ(d.op.shown[0].text, QStringLiteral("périphérique non disponible"));
     EXPECT_EQ(d.op.shown[0].icon, OperatorIcon::Error);
+    EXPECT_EQ(d.op.beeps, 1);
     EXPECT_EQ(drives->currentData().toString(), before);
     EXPECT_EQ(d.listedDirectory(), dir.path());
+}
 
-    // A drive that can be read moves the lists to its root.
-    const int root = drives->findData(QStringLiteral("/"));
-    ASSERT_GE(root, 0);
-    drives->setCurrentIndex(root);
-    Q_EMIT drives->activated(root);
+TEST(Extraction, TheDriveShownChangesNothingAnotherMovesToItsRoot) {
+    CurrentTempDir dir;
+    dir.write("a.log", "12345");
+    Dialog d;
+    ASSERT_TRUE(d.waitListed({"a.log"}));
+    d.clickFile("a.log");
+    auto* drives = d.child<QComboBox>("Drive1");
+    const QString shown = drives->currentData().toString();
+    Q_EMIT drives->activated(drives->currentIndex());
+    EXPECT_EQ(d.listedDirectory(), dir.path());
+    EXPECT_EQ(drives->currentData().toString(), shown);
+    d.command(1)->click();  // the chosen file is still chosen: its reset is asked for
+    ASSERT_EQ(d.op.shown.size(), 1u);
+    EXPECT_EQ(d.op.shown[0].text, QStringLiteral("Confirmer la RAZ"));
+
+    // Another file system (the kernel's process list) is another drive: its root is shown.
+    const QString other = QStorageInfo(QStringLiteral("/proc")).rootPath();
+    ASSERT_NE(other, shown);
+    drives->addItem(other, other);
+    Q_EMIT drives->activated(drives->count() - 1);
     EXPECT_EQ(d.op.shown.size(), 1u);
-    EXPECT_EQ(d.listedDirectory(), QStringLiteral("/"));
+    EXPECT_EQ(d.listedDirectory(), other);
 }
 
 TEST(Extraction, ExportMatchesTheConsoleTool) {

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QFrame>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 
 #include "common/ScriptedOperator.h"
 #include "common/TempDir.h"
@@ -106,6 +108,13 @@ TEST_F(F_MesureTest, LoadSetsCaptionLaysOutTheSelectedRowsAndOpensThePort) {
     EXPECT_EQ(window->Etiquette3[3]->width(), TwipsToPixels(3285, window->logicalDpiX()));
     EXPECT_EQ(window->Etiquette3[3]->x(), TwipsToPixels(5940, window->logicalDpiX()));
     EXPECT_EQ(window->Cadre1->height(), Px(design.frameTop + 345 + 375 + 720));
+    // The rows are the frame's: it ends 720 below the last value label.
+    for (const QWidget* control : std::initializer_list<const QWidget*>{
+             window->Etiquette1[3], window->Etiquette3[3], window->Dessin1[3], window->Dessin2}) {
+        EXPECT_EQ(control->parentWidget(), window->Cadre1) << control->objectName().toStdString();
+    }
+    EXPECT_NEAR(window->Cadre1->height() - window->Etiquette3[3]->geometry().bottom() - 1, Px(720),
+                1);
     EXPECT_EQ(window->Dessin2->height(), Px(design.frameTop + 345 + 375 + 720 - 250));
     EXPECT_GT(window->Commande1->y(), window->Cadre1->geometry().bottom());
     EXPECT_EQ(window->Commande1->text(), "ABANDON");
@@ -255,7 +264,7 @@ TEST_F(F_MesureTest, AbandonDuringAPassStopsAfterTheCurrentChannel) {
     EXPECT_EQ(op.beeps, 1);
 }
 
-TEST_F(F_MesureTest, CloseBoxAnsweredNoKeepsMeasuring) {
+TEST_F(F_MesureTest, CloseBoxAnsweredNoKeepsMeasuringAndNoPassRunsUnderTheQuestion) {
     Select(0, 2, "2");
     Open();
     window->Minuterie1.start(1000);
@@ -275,6 +284,13 @@ TEST_F(F_MesureTest, CloseBoxAnsweredNoKeepsMeasuring) {
     window->Minuterie1_Timer();
     EXPECT_NE(window->Etiquette3[0]->text(), "");
     EXPECT_NE(window->Etiquette3[0]->text(), "HS");
+
+    // A tick while the question is on screen starts no pass: "Oui" would wait for it.
+    op.answers = {true};
+    op.duringQuestion = [this] { window->Minuterie1_Timer(); };
+    EXPECT_FALSE(window->close());
+    EXPECT_EQ(reader.requests.size(), 1u);
+    EXPECT_EQ(ended, 1);
 }
 
 TEST_F(F_MesureTest, CloseBoxAnsweredYesDuringAPassEndsTheProgram) {
@@ -305,6 +321,47 @@ TEST_F(F_MesureTest, CloseBoxAnsweredYesDuringAPassEndsTheProgram) {
     EXPECT_EQ(reader.requests.size(), 1u);
     EXPECT_EQ(op.shown.size(), 1u);
     EXPECT_EQ(mainShown, 0);
+}
+
+TEST_F(F_MesureTest, TagsOnTheWindowBackgroundElidedAndRepaintedWhenTheTitlesChange) {
+    const QString longTag =
+        QStringLiteral("Bassin de décantation numéro trois, sortie vers la station d'épuration");
+    Select(0, 2, "2", "Cuve");
+    Select(1, 5, "4", longTag);
+    Open();
+    window->showMaximized();
+    ASSERT_TRUE(test::WaitUntil(
+        [this] {
+            return window->frameGeometry().size() == window->screen()->availableGeometry().size();
+        },
+        10000));
+    QLabel* flow = window->Etiquette1[1];
+    const QStringList lines = flow->text().split('\n');
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_TRUE(lines[0].endsWith(QChar(0x2026))) << lines[0].toStdString();
+    EXPECT_TRUE(longTag.startsWith(lines[0].chopped(1)));
+    EXPECT_LE(flow->fontMetrics().horizontalAdvance(lines[0]), flow->contentsRect().width());
+    EXPECT_EQ(lines[1], "Volume Journalier");
+    EXPECT_EQ(flow->toolTip(), longTag);
+    EXPECT_EQ(window->Etiquette1[0]->text(), "Cuve");
+    EXPECT_TRUE(window->Etiquette1[0]->toolTip().isEmpty());
+
+    // The system's window colours, not the dialog grey.
+    const QPalette system = QApplication::palette(flow);
+    EXPECT_TRUE(flow->autoFillBackground());
+    EXPECT_EQ(flow->palette().color(QPalette::Window), system.color(QPalette::Base));
+    EXPECT_EQ(flow->palette().color(QPalette::WindowText), system.color(QPalette::Text));
+
+    // OK in the configuration dialog rebuilds the titles: the window shows them with no resize
+    // and no call from the test.
+    const QSize size = window->size();
+    store.setTag(0, "Cuve neuve");
+    test::WaitUntil([] { return false; }, 300);  // the repaints the edit asked for
+    EXPECT_EQ(window->Etiquette1[0]->text(), "Cuve") << "an edit counts from the titles";
+    store.BuildChannelTitles();
+    EXPECT_TRUE(
+        test::WaitUntil([this] { return window->Etiquette1[0]->text() == "Cuve neuve"; }, 10000));
+    EXPECT_EQ(window->size(), size);
 }
 
 TEST_F(F_MesureTest, RowVisibilityFollowsTheSelectionAtEachRepaint) {

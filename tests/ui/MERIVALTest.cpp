@@ -2,16 +2,19 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QTableView>
 #include <QTimer>
 
 #include "common/ScriptedOperator.h"
 #include "common/TempDir.h"
 #include "config/windows/ConfigW.h"
+#include "diagnostics/windows/TraficLigne.h"
 #include "measure/windows/F_Mesure.h"
 #include "shell/App.h"
 #include "shell/MERIVAL.h"
@@ -69,6 +72,22 @@ protected:
     MERIVAL* main = nullptr;
 };
 
+TEST_F(MERIVALTest, ADamagedIniFileIsReportedAtStartAndTheProgramGoesOn) {
+    ASSERT_TRUE(dir.write("merival.ini", QByteArray("[Alarmes\nSeuil=\x01\xff\n")));
+    AppOptions options;
+    options.op = &op;
+    options.port = std::make_unique<FakePort>();
+    options.exit = [this](int code) { exitCodes.push_back(code); };
+    app = std::make_unique<App>(std::move(options));
+    app->Start();
+    ASSERT_EQ(op.shown.size(), 1u);
+    EXPECT_TRUE(op.shown[0].text.contains(QStringLiteral("merival.ini")));
+    EXPECT_TRUE(op.shown[0].text.contains(QStringLiteral("endommagé")));
+    EXPECT_EQ(op.beeps, 1);
+    app->configW()->Commande1_Click();
+    EXPECT_NE(app->mainWindow(), nullptr);
+}
+
 TEST_F(MERIVALTest, StartsOnTheConfigurationDialogThenShowsTheMainWindow) {
     StartToMainWindow();
     EXPECT_FALSE(app->configW()->isVisible());
@@ -99,10 +118,14 @@ TEST_F(MERIVALTest, StartsOnTheConfigurationDialogThenShowsTheMainWindow) {
         }
         bar << item.join('/');
     }
-    EXPECT_EQ(bar, QStringList({"&Fichier/&Quitter", "&Configuration/&Liaison Série/&Application",
+    EXPECT_EQ(bar, QStringList({"&Fichier/&Quitter",
+                                "&Configuration/&Liaison Série/&Application/&Publication MQTT",
                                 "&Mesure", "&Logger/&Init/RAZ fichier/&Extraction Données",
-                                "&Alarmes/&Seuils…/&Journal"}));
+                                "&Historique/&Enregistrement/&Courbes/E&xporter…",
+                                "&Alarmes/&Seuils…/&Journal", "&Diagnostic/&Trafic de la ligne"}));
     EXPECT_EQ(main->Mesure->menu(), nullptr);
+    EXPECT_EQ(main->findChild<QLabel*>("WorkFolder")->text(),
+              "Dossier de travail : " + QDir::toNativeSeparators(dir.path()));
 }
 
 TEST_F(MERIVALTest, MesureWithoutSelectedChannelOpensNothing) {
@@ -200,6 +223,28 @@ TEST_F(MERIVALTest, ConfigurationAndLoggerCommandsShowTheirDialogs) {
         EXPECT_EQ(reset->isEnabled(), row.resetEnabled);
         EXPECT_EQ(exportButton->isEnabled(), !row.resetEnabled);
     }
+}
+
+TEST_F(MERIVALTest, DiagnosticShowsTheExchangesOfTheMeasurement) {
+    StartToMainWindow();
+    port->openError = QStringLiteral("Port occupé");
+    main->Mesure_Click();
+    F_Mesure* window = app->measureWindow();
+    ASSERT_NE(window, nullptr);
+    window->Minuterie1.stop();
+    window->Minuterie1_Timer();
+
+    main->Diagnostic->actions().value(0)->trigger();
+    auto* trafic = qobject_cast<TraficLigne*>(TopLevel("TraficLigne"));
+    ASSERT_NE(trafic, nullptr);
+    EXPECT_TRUE(trafic->isVisible());
+    const QAbstractItemModel* rows = trafic->Echanges->model();
+    ASSERT_EQ(rows->rowCount(), 1);
+    QStringList cells;
+    for (int column : {1, 2, 4}) {
+        cells << rows->index(0, column).data().toString();
+    }
+    EXPECT_EQ(cells, QStringList({"Voie 3", "2", "Port fermé"}));
 }
 
 TEST_F(MERIVALTest, QuitterDuringAPassEndsWithoutTheMeasurementWindowsStopHandling) {

@@ -1,11 +1,18 @@
 // merival-poll: the measurement cycle without a window. Reads "config.txt" and "PortCom.dat"
 // of the current directory, opens the port as the measurement window does, and prints one
 // line per polled channel: "Voie <n>", a tab, the value text with its CR LF turned into tabs.
-// With --alarms, the alarms of merival.ini are evaluated, journaled and their command run; each
+//
+//   merival-poll [--count N] [--interval MS] [--record] [--mqtt [--mqtt-config FILE]]
+//                [--trace] [--stats] [--alarms]
+//
+// --record writes every reading into "historique.sqlite" as the desktop program does (the
+// retention of merival.ini applies); a file that cannot be used is reported and polling goes on.
+// --mqtt also publishes every reading as the desktop program does, with the [Publication]
+// section of merival.ini (or FILE); a refusal by the broker goes to the standard error.
+// --trace adds one line per exchange on stderr, --stats the statistics per channel at the end.
+// --alarms evaluates the alarms of merival.ini, journals them and runs their command; each
 // event is printed after the value lines of its pass: "Alarme", channel, event, value text,
 // separated by tabs.
-//
-//   merival-poll [--count N] [--interval MS] [--alarms]
 //
 // Exit status: 0 after N passes or on SIGINT/SIGTERM (the pass in progress ends after its
 // current channel, as with ABANDON); 1 when an option, a file or the port cannot be used.
@@ -19,6 +26,7 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QSocketNotifier>
+#include <QSysInfo>
 #include <QTimer>
 #include <csignal>
 #include <cstdio>
@@ -28,8 +36,12 @@
 #include "alarms/Alarms.h"
 #include "base/IniFile.h"
 #include "config/ChannelStore.h"
+#include "diagnostics/ExchangeLog.h"
+#include "history/HistoryDatabase.h"
+#include "history/HistoryRecorder.h"
 #include "instruments/Polling.h"
 #include "measure/MeasurementCycle.h"
+#include "publish/Publisher.h"
 #include "serial/QtSerialPort.h"
 #include "serial/SerialSettings.h"
 #include "serial/Transport.h"
@@ -52,6 +64,11 @@ void PrintError(const QString& text) {
 struct Options {
     std::optional<long long> count;  // passes; none = until a signal
     int intervalMs = 1000;
+    bool record = false;
+    bool mqtt = false;
+    QString mqttConfig;  // empty: merival.ini of the current directory
+    bool trace = false;
+    bool stats = false;
     bool alarms = false;
 };
 
@@ -74,12 +91,19 @@ std::optional<Options> ParseOptions(const QStringList& arguments) {
         if (name.startsWith(QStringLiteral("--")) && equals > 0) {
             value = name.mid(equals + 1);
             name = name.left(equals);
-        } else if ((name == QStringLiteral("--count") || name == QStringLiteral("--interval")) &&
+        } else if ((name == QStringLiteral("--count") || name == QStringLiteral("--interval") ||
+                    name == QStringLiteral("--mqtt-config")) &&
                    i + 1 < arguments.size()) {
             value = arguments[++i];
         }
         if (name == QStringLiteral("--alarms") && equals < 0) {
             options.alarms = true;
+        } else if (arguments[i] == QStringLiteral("--record")) {
+            options.record = true;
+        } else if (name == QStringLiteral("--mqtt") && equals < 0) {
+            options.mqtt = true;
+        } else if (name == QStringLiteral("--mqtt-config") && !value.isEmpty()) {
+            options.mqttConfig = value;
         } else if (name == QStringLiteral("--count")) {
             options.count = PositiveNumber(value, std::numeric_limits<long long>::max());
             if (!options.count) {
@@ -94,14 +118,58 @@ std::optional<Options> ParseOptions(const QStringList& arguments) {
                 return std::nullopt;
             }
             options.intervalMs = static_cast<int>(*ms);
+        } else if (name == QStringLiteral("--trace") && value.isEmpty()) {
+            options.trace = true;
+        } else if (name == QStringLiteral("--stats") && value.isEmpty()) {
+            options.stats = true;
         } else {
             PrintError(QStringLiteral("option inconnue : « %1 »\nusage : merival-poll [--count N] "
-                                      "[--interval MS] [--alarms]")
+                                      "[--interval MS] [--record] [--mqtt [--mqtt-config "
+                                      "FICHIER]] [--trace] [--stats] [--alarms]")
                            .arg(arguments[i]));
             return std::nullopt;
         }
     }
+    if (!options.mqttConfig.isEmpty() && !options.mqtt) {
+        PrintError(QStringLiteral("--mqtt-config va avec --mqtt"));
+        return std::nullopt;
+    }
     return options;
+}
+
+// The publisher of the [Publication] section, started; null with a message when publishing
+// is not configured or a file it names cannot be read.
+std::unique_ptr<Publisher> StartPublisher(const QString& configFile) {
+    const QString path = configFile.isEmpty() ? IniPath() : configFile;
+    if (!QFileInfo::exists(path)) {
+        PrintError(QStringLiteral("impossible de lire « %1 » : fichier introuvable").arg(path));
+        return nullptr;
+    }
+    const std::unique_ptr<QSettings> ini = OpenIni(path);
+    if (const Status status = IniStatus(*ini); !status.ok()) {
+        PrintError(status.message);
+        return nullptr;
+    }
+    const PublishSettings settings =
+        WithFilesIn(LoadPublishSettings(*ini), QFileInfo(path).absoluteDir());
+    if (!settings.usable()) {
+        PrintError(QStringLiteral("publication non configurée dans « %1 » ([Publication], "
+                                  "Actif=true et Hote)")
+                       .arg(path));
+        return nullptr;
+    }
+    auto publisher = std::make_unique<Publisher>(settings, QSysInfo::machineHostName());
+    if (const Status started = publisher->Start(); !started.ok()) {
+        PrintError(started.message);
+        return nullptr;
+    }
+    QObject::connect(publisher.get(), &Publisher::stateChanged, publisher.get(),
+                     [](LinkState state, const QString& text) {
+                         if (state == LinkState::Refused) {
+                             PrintError(QStringLiteral("MQTT : ") + text);
+                         }
+                     });
+    return publisher;
 }
 
 // A file that is missing or cannot be read stops the tool: polling with made-up settings
@@ -122,6 +190,19 @@ bool Readable(const QString& name) {
     }
     PrintError(QStringLiteral("impossible de lire « %1 » : %2").arg(name, reason));
     return false;
+}
+
+void PrintToStderr(const QString& text) {
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
+}
+
+void PrintStats(const ExchangeLog& log) {
+    QList<QStringList> rows = {StatsHeadings()};
+    for (int n = 0; n < kChannelCount; ++n) {
+        rows << StatsCells(n, log.stats()[static_cast<size_t>(n)]);
+    }
+    PrintToStderr(AlignedTable(rows));
 }
 
 void PrintValueLine(int channel, QString text) {
@@ -168,6 +249,11 @@ int Run(QCoreApplication& app) {
         return 1;
     }
 
+    std::unique_ptr<Publisher> publisher;
+    if (options->mqtt && !(publisher = StartPublisher(options->mqttConfig))) {
+        return 1;
+    }
+
     QtSerialPort port;
     Transport transport(port, settings);
     if (const Status opened = transport.OpenPort(); !opened.ok()) {
@@ -183,20 +269,56 @@ int Run(QCoreApplication& app) {
     MeasurementCycle cycle(store, reader, results, state,
                            point.isEmpty() ? QChar(u'.') : point.at(0));
 
-    Status iniWarning;
-    const std::unique_ptr<QSettings> ini = OpenIni();
-    if (const Status read = IniStatus(*ini); !read.ok()) {
-        PrintError(QStringLiteral("avertissement : ") + read.message);
+    ExchangeLog log;
+    if (options->trace || options->stats) {
+        transport.setObserver(&log);
+        QObject::connect(&cycle, &MeasurementCycle::polling, &log, &ExchangeLog::setChannel);
     }
-    const AlarmSettings alarmSettings = LoadAlarmSettings(*ini, &iniWarning);
-    if (!iniWarning.ok()) {
-        PrintError(QStringLiteral("avertissement : ") + iniWarning.message);
+    // An exchange is printed when the next one starts: bytes that trail its reply count in it.
+    std::optional<ExchangeEvent> held;
+    auto printHeld = [&held] {
+        if (held) {
+            PrintToStderr(TraceLine(*held) + u'\n');
+            held.reset();
+        }
+    };
+    if (options->trace) {
+        QObject::connect(&log, &ExchangeLog::recorded, &app, [&](const ExchangeEvent& e) {
+            printHeld();
+            held = e;
+        });
+        QObject::connect(&log, &ExchangeLog::amended, &app, [&held](const ExchangeEvent& e) {
+            if (held && held->seq == e.seq) {
+                held = e;
+            }
+        });
     }
+
+    std::unique_ptr<HistoryRecorder> recorder;
+    if (options->record) {
+        recorder = std::make_unique<HistoryRecorder>(HistoryPath(),
+                                                     LoadHistorySettings(*OpenIni()).retentionDays);
+        QObject::connect(recorder.get(), &HistoryRecorder::failed, &app, PrintError);
+        QObject::connect(&cycle, &MeasurementCycle::reading, recorder.get(), &HistoryRecorder::Add);
+        QObject::connect(&cycle, &MeasurementCycle::passFinished, recorder.get(),
+                         &HistoryRecorder::EndPass);
+        recorder->Start();
+    }
+
+    // The silent stations' pace applies with or without --alarms, as in the desktop program.
+    Status alarmWarning;
+    const std::unique_ptr<QSettings> alarmIni = OpenIni();
+    const AlarmSettings alarmSettings = LoadAlarmSettings(*alarmIni, &alarmWarning);
     cycle.setSilentStations(alarmSettings.lossPasses,
                             qRound64(alarmSettings.silentIntervalSeconds * 1000));
     std::unique_ptr<Alarms> alarms;
     QList<AlarmEvent> passEvents;
     if (options->alarms) {
+        for (const Status& warning : {IniStatus(*alarmIni), alarmWarning}) {
+            if (!warning.ok()) {
+                PrintError(QStringLiteral("avertissement : ") + warning.message);
+            }
+        }
         alarms = std::make_unique<Alarms>(alarmSettings);
         QObject::connect(&cycle, &MeasurementCycle::reading, alarms.get(), &Alarms::Feed);
         QObject::connect(alarms.get(), &Alarms::event, &app,
@@ -215,10 +337,20 @@ int Run(QCoreApplication& app) {
         finished = true;
         tick.stop();
         transport.ClosePort();
+        printHeld();
+        if (options->stats) {
+            PrintStats(log);
+        }
+        if (publisher) {
+            publisher->Stop();
+        }
         app.exit(0);
     };
 
     QObject::connect(&cycle, &MeasurementCycle::valueText, &app, PrintValueLine);
+    if (publisher) {
+        QObject::connect(&cycle, &MeasurementCycle::reading, publisher.get(), &Publisher::publish);
+    }
     QObject::connect(&cycle, &MeasurementCycle::stopPending, &app, finish);
     QObject::connect(&cycle, &MeasurementCycle::passFinished, &app, [&] {
         for (const AlarmEvent& e : std::exchange(passEvents, {})) {

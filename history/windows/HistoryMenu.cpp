@@ -1,0 +1,199 @@
+#include "history/windows/HistoryMenu.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QDialog>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QMenu>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QThread>
+
+#include "base/IniFile.h"
+#include "base/Operator.h"
+#include "history/HistoryDatabase.h"
+#include "history/HistoryRecorder.h"
+#include "history/windows/TrendWindow.h"
+
+namespace merival {
+namespace {
+
+const QString kTitle = QStringLiteral("Historique");
+
+Status WriteCsv(const QString& database, const QString& path, const ExportRequest& request,
+                QChar decimal, qint64* rows) {
+    const QString connection = QStringLiteral("merival-history-export");
+    Status status = OpenHistory(connection, database, false);
+    QSaveFile file(path);
+    if (status.ok() && !file.open(QIODevice::WriteOnly)) {
+        status = Status::Error(QStringLiteral("Le fichier « %1 » n'a pas pu être créé : %2")
+                                   .arg(path, file.errorString()));
+    }
+    if (status.ok()) {
+        status = ExportCsv(
+            connection, request, decimal,
+            [&file](const QByteArray& chunk) { return file.write(chunk) == chunk.size(); }, rows);
+    }
+    if (status.ok() && !file.commit()) {
+        status = Status::Error(QStringLiteral("Le fichier « %1 » n'a pas pu être écrit : %2")
+                                   .arg(path, file.errorString()));
+    }
+    CloseHistory(connection);
+    return status;
+}
+
+}  // namespace
+
+HistoryMenu::HistoryMenu(QMenu& menu, Operator& op, QChar decimal, QString iniPath,
+                         QString databasePath)
+    : op_(op),
+      decimal_(decimal),
+      iniPath_(std::move(iniPath)),
+      databasePath_(databasePath.isEmpty() ? HistoryPath() : std::move(databasePath)) {
+    const auto ini = OpenIni(iniPath_);
+    const HistorySettings settings = LoadHistorySettings(*ini);
+    retentionDays_ = settings.retentionDays;
+
+    Enregistrement = menu.addAction(QStringLiteral("&Enregistrement"));
+    Enregistrement->setCheckable(true);
+    Enregistrement->setChecked(settings.recording);
+    connect(Enregistrement, &QAction::triggered, this, &HistoryMenu::Enregistrement_Click);
+    Courbes = menu.addAction(QStringLiteral("&Courbes"));
+    connect(Courbes, &QAction::triggered, this, &HistoryMenu::Courbes_Click);
+    Exporter = menu.addAction(QStringLiteral("E&xporter…"));
+    connect(Exporter, &QAction::triggered, this, &HistoryMenu::Exporter_Click);
+    if (settings.recording) {
+        StartRecording();
+    }
+}
+
+HistoryMenu::~HistoryMenu() = default;
+
+void HistoryMenu::StartRecording() {
+    recorder_ = std::make_unique<HistoryRecorder>(databasePath_, retentionDays_);
+    connect(recorder_.get(), &HistoryRecorder::failed, this, [this](const QString& message) {
+        // The check mark tells that nothing is recorded; the setting stays for the next start.
+        Enregistrement->setChecked(false);
+        recorder_.reset();
+        op_.beep();
+        op_.message(message, kTitle, OperatorIcon::Exclamation);
+    });
+    recorder_->Start();
+}
+
+void HistoryMenu::Add(const ChannelReading& reading) {
+    if (recorder_) {
+        recorder_->Add(reading);
+    }
+}
+
+void HistoryMenu::EndPass() {
+    if (recorder_) {
+        recorder_->EndPass();
+    }
+}
+
+void HistoryMenu::Enregistrement_Click(bool checked) {
+    Enregistrement->setChecked(checked);
+    if (checked && !recorder_) {
+        StartRecording();
+    } else if (!checked) {
+        recorder_.reset();
+    }
+    const auto ini = OpenIni(iniPath_);
+    HistorySettings settings = LoadHistorySettings(*ini);
+    settings.recording = checked;
+    SaveHistorySettings(*ini, settings);
+    ini->sync();
+    if (const Status saved = IniStatus(*ini); !saved.ok()) {
+        op_.message(saved.message, kTitle, OperatorIcon::Exclamation);
+    }
+}
+
+void HistoryMenu::Courbes_Click() {
+    if (!trend_) {
+        trend_ = std::make_unique<TrendWindow>(databasePath_, decimal_);
+    } else {
+        trend_->Refresh();
+    }
+    trend_->show();
+    trend_->raise();
+    trend_->activateWindow();
+}
+
+void HistoryMenu::BuildExportDialog() {
+    export_ = std::make_unique<QDialog>();
+    export_->setWindowTitle(QStringLiteral("Historique - Exporter"));
+    ExportDebut =
+        new QDateTimeEdit(QDateTime(QDate::currentDate().addDays(-1), QTime(0, 0)), export_.get());
+    ExportFin =
+        new QDateTimeEdit(QDateTime(QDate::currentDate().addDays(1), QTime(0, 0)), export_.get());
+    for (QDateTimeEdit* edit : {ExportDebut, ExportFin}) {
+        edit->setDisplayFormat(QStringLiteral("dd/MM/yyyy HH:mm"));
+        edit->setCalendarPopup(true);
+    }
+    ExportVoie = new QComboBox(export_.get());
+    ExportVoie->addItems({QStringLiteral("Toutes les voies"), QStringLiteral("Voie 0"),
+                          QStringLiteral("Voie 1"), QStringLiteral("Voie 2"),
+                          QStringLiteral("Voie 3")});
+    auto* go = new QPushButton(QStringLiteral("Exporter…"), export_.get());
+    go->setObjectName(QStringLiteral("ExporterFichier"));
+    connect(go, &QPushButton::clicked, this, [this] {
+        const QString path = QFileDialog::getSaveFileName(
+            export_.get(), QStringLiteral("Exporter l'historique"),
+            QStringLiteral("historique.csv"), QStringLiteral("Fichiers CSV (*.csv)"));
+        if (!path.isEmpty()) {
+            ExportTo(path);
+        }
+    });
+    auto* form = new QFormLayout(export_.get());
+    form->addRow(QStringLiteral("Du"), ExportDebut);
+    form->addRow(QStringLiteral("Au (exclu)"), ExportFin);
+    form->addRow(QStringLiteral("Voies"), ExportVoie);
+    form->addRow(go);
+}
+
+void HistoryMenu::Exporter_Click() {
+    if (!export_) {
+        BuildExportDialog();
+    }
+    export_->show();
+    export_->raise();
+}
+
+void HistoryMenu::ExportTo(const QString& path) {
+    if (!export_) {
+        BuildExportDialog();
+    }
+    ExportRequest request;
+    request.period = {ExportDebut->dateTime().toMSecsSinceEpoch(),
+                      ExportFin->dateTime().toMSecsSinceEpoch()};
+    request.channel = ExportVoie->currentIndex() - 1;
+    const QString database = databasePath_;
+    const QChar decimal = decimal_;
+    QPointer<HistoryMenu> self(this);
+    Exporter->setEnabled(false);
+    // The thread ends itself; its result comes back to the menu if it is still there.
+    QThread* thread = QThread::create([self, database, path, request, decimal] {
+        qint64 rows = 0;
+        const Status status = WriteCsv(database, path, request, decimal, &rows);
+        QMetaObject::invokeMethod(self, [self, status, rows, path] {
+            if (!self) {
+                return;
+            }
+            self->Exporter->setEnabled(true);
+            self->op_.message(
+                status.ok()
+                    ? QStringLiteral("%1 mesures exportées dans « %2 ».").arg(rows).arg(path)
+                    : status.message,
+                kTitle, status.ok() ? OperatorIcon::Information : OperatorIcon::Exclamation);
+            Q_EMIT self->exported(status);
+        });
+    });
+    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    thread->start();
+}
+
+}  // namespace merival

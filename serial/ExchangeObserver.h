@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QByteArray>
+
+namespace merival {
+
+// What the transport saw of one exchange, as raw facts; the diagnostics judge them.
+struct ExchangeRecord {
+    qint64 time = 0;  // request sent, ms since the epoch (UTC)
+    int port = 0;
+    QByteArray request;
+    QByteArray reply;  // everything received, kept or not
+    qsizetype expectedLength = 0;
+    int firstByteMs = -1;  // from the request leaving; -1 when nothing came
+    int lastByteMs = -1;
+    bool echoDropped = false;
+    bool timedOut = false;
+    bool portClosed = false;  // the port was closed before or during the exchange
+};
+
+// Told of every exchange while set on the transport; must return at once.
+class ExchangeObserver {
+public:
+    virtual ~ExchangeObserver() = default;
+    virtual void exchanged(const ExchangeRecord& record) = 0;
+    // Bytes heard after the last reply was taken and before the next request: that reply
+    // was longer than asked for.
+    virtual void trailing(const QByteArray& bytes) = 0;
+};
+
+}  // namespace merival

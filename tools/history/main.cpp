@@ -1,0 +1,113 @@
+// merival-history: the recorded history as CSV for a French spreadsheet, on standard output.
+//
+//   merival-history [--from DATE] [--to DATE] [--voie N] [--db FILE]
+//
+// DATE is "AAAA-MM-JJ" or "AAAA-MM-JJ HH:MM", local time; --to takes in the whole day or
+// minute it names. The file defaults to "historique.sqlite" of the current directory.
+// Exit status: 0; 1 with a message when the file is missing, refused or unreadable, or the
+// output fails; 2 for a bad argument.
+
+#include <QCoreApplication>
+#include <QLocale>
+#include <cstdio>
+#include <optional>
+
+#include "history/HistoryDatabase.h"
+#include "history/HistoryQuery.h"
+
+namespace merival {
+namespace {
+
+void PrintError(const QString& text) {
+    const QByteArray bytes = (QStringLiteral("merival-history : ") + text + u'\n').toUtf8();
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
+}
+
+struct Options {
+    ExportRequest request;
+    QString path;
+};
+
+std::optional<Options> ParseOptions(const QStringList& arguments) {
+    Options options;
+    options.path = HistoryPath();
+    const QStringList names{QStringLiteral("--from"), QStringLiteral("--to"),
+                            QStringLiteral("--voie"), QStringLiteral("--db")};
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        QString name = arguments[i];
+        QString value;
+        const qsizetype equals = name.indexOf(u'=');
+        if (name.startsWith(QStringLiteral("--")) && equals > 0) {
+            value = name.mid(equals + 1);
+            name = name.left(equals);
+        } else if (names.contains(name) && i + 1 < arguments.size()) {
+            value = arguments[++i];
+        } else {
+            PrintError(QStringLiteral("option inconnue ou sans valeur : « %1 »\nusage : "
+                                      "merival-history [--from DATE] [--to DATE] [--voie N] "
+                                      "[--db FICHIER]")
+                           .arg(arguments[i]));
+            return std::nullopt;
+        }
+        bool ok = true;
+        if (name == names[0] || name == names[1]) {
+            const std::optional<qint64> ms = ParseHistoryDate(value, name == names[1]);
+            ok = ms.has_value();
+            (name == names[0] ? options.request.period.fromMs : options.request.period.toMs) =
+                ms.value_or(0);
+        } else if (name == names[2]) {
+            options.request.channel = value.toInt(&ok);
+            ok = ok && options.request.channel >= 0 && options.request.channel <= 3;
+        } else if (name == names[3]) {
+            options.path = value;
+            ok = !value.isEmpty();
+        } else {
+            ok = false;
+        }
+        if (!ok) {
+            PrintError(QStringLiteral("valeur invalide pour %1 : « %2 » (date AAAA-MM-JJ ou "
+                                      "AAAA-MM-JJ HH:MM, voie 0 à 3)")
+                           .arg(name, value));
+            return std::nullopt;
+        }
+    }
+    if (options.request.period.fromMs >= options.request.period.toMs) {
+        PrintError(QStringLiteral("la période est vide : --from doit précéder --to"));
+        return std::nullopt;
+    }
+    return options;
+}
+
+int Run() {
+    const std::optional<Options> options = ParseOptions(QCoreApplication::arguments());
+    if (!options) {
+        return 2;
+    }
+    const QString connection = QStringLiteral("merival-history");
+    if (const Status opened = OpenHistory(connection, options->path, false); !opened.ok()) {
+        PrintError(opened.message);
+        return 1;
+    }
+    const QString point = QLocale::system().decimalPoint();
+    const Status exported =
+        ExportCsv(connection, options->request, point.isEmpty() ? QChar(u'.') : point.at(0),
+                  [](const QByteArray& chunk) {
+                      return std::fwrite(chunk.constData(), 1, size_t(chunk.size()), stdout) ==
+                             size_t(chunk.size());
+                  });
+    CloseHistory(connection);
+    if (!exported.ok() || std::fflush(stdout) != 0) {
+        PrintError(exported.ok() ? QStringLiteral("l'écriture sur la sortie a échoué")
+                                 : exported.message);
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+}  // namespace merival
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    return merival::Run();
+}
