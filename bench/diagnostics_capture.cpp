@@ -19,6 +19,7 @@
 #include <numeric>
 #include <vector>
 
+#include "bench/FourStations.h"
 #include "config/ChannelStore.h"
 #include "diagnostics/ExchangeLog.h"
 #include "instruments/Frame.h"
@@ -75,25 +76,12 @@ int PassTimes(int passesPerMode) {
     while (!QFileInfo(dir.filePath(QStringLiteral("COM1"))).isSymLink() && wait.elapsed() < 10000) {
         QThread::msleep(10);
     }
-    ChannelStore store;
-    const int types[] = {2, 0, 1, 5};
-    for (int k = 0; k < kChannelCount; ++k) {
-        store.setSelected(k, 1);
-        store.setTypeIndex(k, static_cast<qint16>(types[k]));
-        store.setAddress(k, QString::number(k + 1));
-        store.setBaseBlock(k, true);
-    }
-    SerialSettings settings;
-    QtSerialPort port;
-    Transport transport(port, settings);
-    if (const Status opened = transport.OpenPort(); !opened.ok()) {
-        std::fprintf(stderr, "%s\n", opened.message.toUtf8().constData());
+    bench::FourStations line;
+    if (!line.Open()) {
         return 1;
     }
-    TransportRegisterReader reader(transport);
-    MeasurementResults results;
-    MeasureState state;
-    MeasurementCycle cycle(store, reader, results, state, u'.');
+    auto& transport = line.transport;
+    auto& cycle = line.cycle;
     ExchangeLog log;
     QObject::connect(&cycle, &MeasurementCycle::polling, &log, &ExchangeLog::setChannel);
     int hs = 0;

@@ -19,6 +19,7 @@
 #include <numeric>
 #include <vector>
 
+#include "bench/FourStations.h"
 #include "config/ChannelStore.h"
 #include "instruments/Polling.h"
 #include "measure/MeasurementCycle.h"
@@ -161,26 +162,12 @@ int main(int argc, char** argv) {
     };
 
     // merival: the cycle as the measurement window runs it, passes back to back.
-    ChannelStore store;
-    const int types[] = {2, 0, 1, 5};  // pH, resistivity, conductivity, flow
-    for (int k = 0; k < kChannelCount; ++k) {
-        store.setSelected(k, 1);
-        store.setTypeIndex(k, static_cast<qint16>(types[k]));
-        store.setAddress(k, QString::number(k + 1));
-        store.setBaseBlock(k, true);
-    }
-    SerialSettings settings;  // COM1, 9600, no parity, 1 stop bit
-    QtSerialPort port;
-    Transport transport(port, settings);
-    if (const Status opened = transport.OpenPort(); !opened.ok()) {
-        std::fprintf(stderr, "%s\n", opened.message.toUtf8().constData());
+    bench::FourStations line;
+    if (!line.Open()) {
         return 1;
     }
-    TransportRegisterReader reader(transport);
-    MeasurementResults results;
-    MeasureState state;
-    state.EscapeKey = QString(QChar(27));
-    MeasurementCycle cycle(store, reader, results, state, u'.');
+    auto& transport = line.transport;
+    auto& cycle = line.cycle;
     int hs = 0;
     QObject::connect(&cycle, &MeasurementCycle::valueText, &cycle,
                      [&](int, const QString& text) { hs += text == QStringLiteral("HS"); });

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "bench/FourStations.h"
 #include "config/ChannelStore.h"
 #include "instruments/Polling.h"
 #include "measure/MeasurementCycle.h"
@@ -57,26 +58,12 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    ChannelStore store;
-    const int types[] = {2, 0, 1, 5};
-    for (int k = 0; k < kChannelCount; ++k) {
-        store.setSelected(k, 1);
-        store.setTypeIndex(k, static_cast<qint16>(types[k]));
-        store.setAddress(k, QString::number(k + 1));
-        store.setBaseBlock(k, true);
-    }
-    SerialSettings settings;
-    QtSerialPort port;
-    Transport transport(port, settings);
-    if (!transport.OpenPort().ok()) {
-        std::fprintf(stderr, "port\n");
+    bench::FourStations line;
+    if (!line.Open()) {
         return 1;
     }
-    TransportRegisterReader reader(transport);
-    MeasurementResults results;
-    MeasureState state;
-    state.EscapeKey = QString(QChar(27));
-    MeasurementCycle cycle(store, reader, results, state, u'.');
+    auto& transport = line.transport;
+    auto& cycle = line.cycle;
     std::vector<double>* phase = nullptr;
     QElapsedTimer pass;
     QObject::connect(&cycle, &MeasurementCycle::passStarted, &app, [&] { pass.start(); });

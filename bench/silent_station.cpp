@@ -20,6 +20,7 @@
 #include <functional>
 #include <vector>
 
+#include "bench/FourStations.h"
 #include "config/ChannelStore.h"
 #include "instruments/Polling.h"
 #include "measure/MeasurementCycle.h"
@@ -100,26 +101,13 @@ int RunOnce(int seconds, int lossPasses) {
         std::fprintf(stderr, "merival-sim did not start\n");
         return 1;
     }
-    ChannelStore store;
-    const int types[] = {2, 0, 1, 5};
-    for (int k = 0; k < kChannelCount; ++k) {
-        store.setSelected(k, 1);
-        store.setTypeIndex(k, static_cast<qint16>(types[k]));
-        store.setAddress(k, QString::number(k + 1));
-        store.setBaseBlock(k, true);
-    }
-    SerialSettings settings;  // COM1, 9600, no parity, 1 stop bit
-    QtSerialPort port;
-    Transport transport(port, settings);
-    if (const Status opened = transport.OpenPort(); !opened.ok()) {
-        std::fprintf(stderr, "%s\n", opened.message.toUtf8().constData());
+    bench::FourStations line;
+    if (!line.Open()) {
         return 1;
     }
-    TransportRegisterReader reader(transport);
-    MeasurementResults results;
-    MeasureState state;
-    state.EscapeKey = QString(QChar(27));
-    MeasurementCycle cycle(store, reader, results, state, u'.');
+    auto& transport = line.transport;
+    auto& state = line.state;
+    auto& cycle = line.cycle;
     cycle.setSilentStations(lossPasses, 10000);
 
     QElapsedTimer clock;

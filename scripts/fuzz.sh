@@ -7,6 +7,8 @@
 # in build-fuzz/findings/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Compiler cache keyed on paths relative to the checkout, so that a fresh clone reuses it.
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$PWD}" CCACHE_NOHASHDIR=1
 
 seconds="${1:-30}"
 shift || true

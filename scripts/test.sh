@@ -4,6 +4,8 @@
 #   scripts/test.sh --sanitize   ASan + UBSan build in build-asan/
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Compiler cache keyed on paths relative to the checkout, so that a fresh clone reuses it.
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$PWD}" CCACHE_NOHASHDIR=1
 
 "$(dirname "$0")/deps.sh"
 
