@@ -64,10 +64,11 @@ set(CPACK_PACKAGE_DESCRIPTION
 redox, oxygen, flow, chlorine, turbidity, oxidant analysers) once per second\n\
 over one serial line with Modbus RTU, shows their values, edits the channel and\n\
 serial settings, and exports data-logger files into spreadsheet text files.\n\
-French user interface. Keeps a history of every value with trend curves and CSV\n\
-export. Includes the console tools merival-poll, merival-export, merival-history\n\
-and merival-sim, and a systemd unit running merival-poll as a gateway that\n\
-publishes to MQTT.")
+French user interface. Keeps a history of every value with trend curves and\n\
+CSV export, raises process alarms, publishes to an MQTT broker and shows the\n\
+traffic of the line. Includes the console tools merival-poll, merival-export,\n\
+merival-history and merival-sim, and a systemd unit running merival-poll as a\n\
+gateway that publishes to MQTT.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
