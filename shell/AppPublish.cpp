@@ -29,7 +29,10 @@ public:
 
     void Restart(const PublishSettings& settings) {
         publisher_.reset();
-        main_->statusBar()->setVisible(settings.usable());
+        // The status bar also names the working folder: only the link's own label goes.
+        if (!state_.isNull()) {
+            state_->setVisible(settings.usable());
+        }
         if (!settings.usable()) {
             return;
         }

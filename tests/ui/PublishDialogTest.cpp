@@ -94,14 +94,14 @@ TEST(PublishDialogTest, StatusBarShowsTheLink) {
     ASSERT_NE(main, nullptr);
     auto* state = main->findChild<QLabel*>("EtatPublication");
     ASSERT_NE(state, nullptr);
-    EXPECT_TRUE(main->statusBar()->isVisible());
+    EXPECT_TRUE(state->isVisible());
     ASSERT_TRUE(PumpFor([&] { return state->text().startsWith("MQTT : connecté"); }))
         << state->text().toStdString();
     broker.Stop();
     ASSERT_TRUE(PumpFor([&] { return state->text().startsWith("MQTT : reconnexion"); }))
         << state->text().toStdString();
 
-    // Turned off from the dialog: no publisher, no status bar.
+    // Turned off from the dialog: no publisher, no link state; the working folder stays.
     main->Config->actions().last()->trigger();
     for (QWidget* w : QApplication::topLevelWidgets()) {
         if (auto* d = qobject_cast<PublishDialog*>(w)) {
@@ -110,7 +110,9 @@ TEST(PublishDialogTest, StatusBarShowsTheLink) {
             d->Valider_Click();
         }
     }
-    EXPECT_FALSE(main->statusBar()->isVisible());
+    EXPECT_FALSE(state->isVisible());
+    EXPECT_TRUE(main->statusBar()->isVisible());
+    EXPECT_TRUE(main->findChild<QLabel*>("WorkFolder")->isVisible());
 }
 
 }  // namespace
