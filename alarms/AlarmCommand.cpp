@@ -59,7 +59,7 @@ void AlarmCommand::Start(const QStringList& arguments) {
     running_.append(process);
     auto* limit = new QTimer(process);
     limit->setSingleShot(true);
-    connect(limit, &QTimer::timeout, process, [this, process] {
+    connect(limit, &QTimer::timeout, process, [process] {
         process->setProperty("merival_killed", true);
         process->kill();
     });

@@ -26,7 +26,7 @@ void Alarms::Publish(const QList<AlarmEvent>& events) {
     for (const AlarmEvent& e : events) {
         journal_.Append(e);
         command_.Run(e);
-        Q_EMIT event(e);
+        Q_EMIT happened(e);
         Q_EMIT stateChanged(e.channel, engine_.State(e.channel));
     }
 }

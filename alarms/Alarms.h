@@ -28,7 +28,7 @@ public:
     [[nodiscard]] AlarmCommand& command() { return command_; }
 
 Q_SIGNALS:
-    void event(const merival::AlarmEvent& event);
+    void happened(const merival::AlarmEvent& event);
     // After the events of a channel changed its state.
     void stateChanged(int channel, merival::AlarmState state);
     // A French message from the journal or the command.

@@ -49,7 +49,7 @@ void App::SetUpAlarms() {
     alarms_->alarms = std::make_unique<Alarms>(settings);
     Alarms& alarms = *alarms_->alarms;
     connect(&alarms, &Alarms::failed, this, &App::ReportAlarmFailure);
-    connect(&alarms, &Alarms::event, this, [this](const AlarmEvent& e) {
+    connect(&alarms, &Alarms::happened, this, [this](const AlarmEvent& e) {
         if (e.raisesAlarm()) {
             op_->beep();
         }

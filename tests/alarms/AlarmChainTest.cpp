@@ -64,7 +64,7 @@ TEST(AlarmChain, EventsAreJournaledOnceEachAndSurviveARestart) {
     QList<AlarmEvent> events;
     {
         Alarms alarms(settings);
-        QObject::connect(&alarms, &Alarms::event, &alarms,
+        QObject::connect(&alarms, &Alarms::happened, &alarms,
                          [&](const AlarmEvent& e) { events.append(e); });
         int second = 0;
         for (const auto& [high, low] : {std::pair{7.0, 7.0}, {9.0, 7.0}, {9.0, 5.0}, {7.0, 5.0}}) {

@@ -321,7 +321,7 @@ int Run(QCoreApplication& app) {
         }
         alarms = std::make_unique<Alarms>(alarmSettings);
         QObject::connect(&cycle, &MeasurementCycle::reading, alarms.get(), &Alarms::Feed);
-        QObject::connect(alarms.get(), &Alarms::event, &app,
+        QObject::connect(alarms.get(), &Alarms::happened, &app,
                          [&](const AlarmEvent& e) { passEvents.append(e); });
         QObject::connect(alarms.get(), &Alarms::failed, &app, PrintError);
     }
