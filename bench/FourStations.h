@@ -4,11 +4,13 @@
 // 1 to 4, base block) on COM1 of the current directory at 9600 baud, as the benchmarks that
 // time passes against merival-sim set it up.
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QThread>
 #include <cstdio>
+#include <functional>
 
 #include "config/ChannelStore.h"
 #include "instruments/Polling.h"
@@ -19,17 +21,25 @@
 
 namespace merival::bench {
 
-// True once merival-sim has linked COM1 in dir (at most 10 s).
-inline bool WaitForLink(const QDir& dir) {
-    QElapsedTimer wait;
-    wait.start();
-    while (!QFileInfo(dir.filePath(QStringLiteral("COM1"))).isSymLink()) {
-        if (wait.elapsed() > 10000) {
+// Pumps events until condition holds; false after boundMs.
+inline bool WaitFor(const std::function<bool()>& condition, int boundMs) {
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (!condition()) {
+        if (elapsed.elapsed() > boundMs) {
             return false;
         }
-        QThread::msleep(10);
+        QCoreApplication::processEvents();
+        QThread::msleep(5);
     }
     return true;
+}
+
+// True once merival-sim has linked COM1 in folder (at most 10 s).
+inline bool WaitForLink(const QString& folder) {
+    return WaitFor(
+        [&] { return QFileInfo(QDir(folder).filePath(QStringLiteral("COM1"))).isSymLink(); },
+        10000);
 }
 
 struct FourStations {

@@ -71,11 +71,7 @@ int PassTimes(int passesPerMode) {
     sim.start(QStringLiteral(MERIVAL_BINARY_DIR "/sim/merival-sim"),
               {"--pace", "--baud", "9600", "--seed", "3", "1:ph", "2:resistivity", "3:conductivity",
                "4:flow"});
-    QElapsedTimer wait;
-    wait.start();
-    while (!QFileInfo(dir.filePath(QStringLiteral("COM1"))).isSymLink() && wait.elapsed() < 10000) {
-        QThread::msleep(10);
-    }
+    bench::WaitForLink(dir.path());
     bench::FourStations line;
     if (!line.Open()) {
         return 1;

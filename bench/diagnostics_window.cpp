@@ -67,11 +67,7 @@ int Run(bool paced, int seconds) {
     }
     sim.setWorkingDirectory(dir.path());
     sim.start(QStringLiteral(MERIVAL_BINARY_DIR "/sim/merival-sim"), arguments);
-    QElapsedTimer wait;
-    wait.start();
-    while (!QFileInfo(dir.filePath(QStringLiteral("COM1"))).isSymLink() && wait.elapsed() < 10000) {
-        QThread::msleep(10);
-    }
+    bench::WaitForLink(dir.path());
 
     bench::FourStations line;
     if (!line.Open()) {

@@ -117,18 +117,7 @@ void Print(const char* label, const Summary& s) {
                 s.mean, s.median, s.min, s.max);
 }
 
-bool WaitFor(const std::function<bool()>& condition, int boundMs) {
-    QElapsedTimer elapsed;
-    elapsed.start();
-    while (!condition()) {
-        if (elapsed.elapsed() > boundMs) {
-            return false;
-        }
-        QCoreApplication::processEvents();
-        QThread::msleep(5);
-    }
-    return true;
-}
+using bench::WaitFor;
 
 }  // namespace
 

@@ -34,18 +34,7 @@ using namespace merival;
 
 constexpr int kSilentChannel = 2;
 
-bool WaitFor(const std::function<bool()>& condition, int boundMs) {
-    QElapsedTimer elapsed;
-    elapsed.start();
-    while (!condition()) {
-        if (elapsed.elapsed() > boundMs) {
-            return false;
-        }
-        QCoreApplication::processEvents();
-        QThread::msleep(5);
-    }
-    return true;
-}
+using bench::WaitFor;
 
 // Times (s) of the simulator's requests to one address.
 std::vector<double> RequestTimes(const QString& log, int address) {
