@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QProcess>
 #include <QThread>
 #include <cstdio>
 #include <functional>
@@ -40,6 +41,18 @@ inline bool WaitForLink(const QString& folder) {
     return WaitFor(
         [&] { return QFileInfo(QDir(folder).filePath(QStringLiteral("COM1"))).isSymLink(); },
         10000);
+}
+
+// Starts merival-sim in folder; false, with the reason on stderr, unless it has linked COM1.
+inline bool StartSimulator(QProcess& sim, const QString& folder, const QStringList& arguments) {
+    sim.setWorkingDirectory(folder);
+    sim.start(QStringLiteral(MERIVAL_BINARY_DIR "/sim/merival-sim"), arguments);
+    if (!sim.waitForStarted(5000) || !WaitForLink(folder)) {
+        std::fprintf(stderr, "merival-sim did not start: %s\n",
+                     sim.readAllStandardError().constData());
+        return false;
+    }
+    return true;
 }
 
 struct FourStations {

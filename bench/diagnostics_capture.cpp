@@ -67,11 +67,11 @@ int PassTimes(int passesPerMode) {
     QTemporaryDir dir;
     QDir::setCurrent(dir.path());
     QProcess sim;
-    sim.setWorkingDirectory(dir.path());
-    sim.start(QStringLiteral(MERIVAL_BINARY_DIR "/sim/merival-sim"),
-              {"--pace", "--baud", "9600", "--seed", "3", "1:ph", "2:resistivity", "3:conductivity",
-               "4:flow"});
-    bench::WaitForLink(dir.path());
+    if (!bench::StartSimulator(sim, dir.path(),
+                               QStringList{"--pace", "--baud", "9600", "--seed", "3", "1:ph",
+                                           "2:resistivity", "3:conductivity", "4:flow"})) {
+        return 1;
+    }
     bench::FourStations line;
     if (!line.Open()) {
         return 1;

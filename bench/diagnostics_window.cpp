@@ -65,9 +65,9 @@ int Run(bool paced, int seconds) {
     if (paced) {
         arguments = QStringList{"--pace", "--baud", "9600"} + arguments;
     }
-    sim.setWorkingDirectory(dir.path());
-    sim.start(QStringLiteral(MERIVAL_BINARY_DIR "/sim/merival-sim"), arguments);
-    bench::WaitForLink(dir.path());
+    if (!bench::StartSimulator(sim, dir.path(), arguments)) {
+        return 1;
+    }
 
     bench::FourStations line;
     if (!line.Open()) {

@@ -131,17 +131,12 @@ int main(int argc, char** argv) {
         return 1;
     }
     QProcess sim;
-    sim.setWorkingDirectory(dir.path());
-    sim.start(QStringLiteral(MERIVAL_BINARY_DIR "/sim/merival-sim"),
-              {QStringLiteral("--pace"), QStringLiteral("--baud"), QString::number(kBaud),
-               QStringLiteral("--seed"), QStringLiteral("3"), QStringLiteral("1:ph"),
-               QStringLiteral("2:resistivity"), QStringLiteral("3:conductivity"),
-               QStringLiteral("4:flow")});
-    if (!sim.waitForStarted(5000) ||
-        !WaitFor([&] { return QFileInfo(dir.filePath(QStringLiteral("COM1"))).isSymLink(); },
-                 10000)) {
-        std::fprintf(stderr, "merival-sim did not start: %s\n",
-                     sim.readAllStandardError().constData());
+    if (!bench::StartSimulator(
+            sim, dir.path(),
+            {QStringLiteral("--pace"), QStringLiteral("--baud"), QString::number(kBaud),
+             QStringLiteral("--seed"), QStringLiteral("3"), QStringLiteral("1:ph"),
+             QStringLiteral("2:resistivity"), QStringLiteral("3:conductivity"),
+             QStringLiteral("4:flow")})) {
         return 1;
     }
     QString simOutput;

@@ -44,12 +44,10 @@ int main(int argc, char** argv) {
     QTemporaryDir dir;
     QDir::setCurrent(dir.path());
     QProcess sim;
-    sim.setWorkingDirectory(dir.path());
     sim.setStandardOutputFile(QProcess::nullDevice());
-    sim.start(QStringLiteral(MERIVAL_BINARY_DIR "/sim/merival-sim"),
-              {"--pace", "--seed", "3", "1:ph", "2:resistivity", "3:conductivity", "4:flow"});
-    if (!test::PumpFor([&] { return QFileInfo(dir.filePath("COM1")).isSymLink(); })) {
-        std::fprintf(stderr, "merival-sim did not start\n");
+    if (!bench::StartSimulator(sim, dir.path(),
+                               QStringList{"--pace", "--seed", "3", "1:ph", "2:resistivity",
+                                           "3:conductivity", "4:flow"})) {
         return 1;
     }
     test::MosquittoBroker broker(dir.path());

@@ -78,16 +78,12 @@ int RunOnce(int seconds, int lossPasses) {
         return 1;
     }
     QProcess sim;
-    sim.setWorkingDirectory(dir.path());
-    sim.start(QStringLiteral(MERIVAL_BINARY_DIR "/sim/merival-sim"),
-              {QStringLiteral("--pace"), QStringLiteral("--baud"), QStringLiteral("9600"),
-               QStringLiteral("--seed"), QStringLiteral("5"), QStringLiteral("1:ph"),
-               QStringLiteral("2:resistivity"), QStringLiteral("3:conductivity:silent"),
-               QStringLiteral("4:flow")});
-    if (!sim.waitForStarted(5000) ||
-        !WaitFor([&] { return QFileInfo(dir.filePath(QStringLiteral("COM1"))).isSymLink(); },
-                 10000)) {
-        std::fprintf(stderr, "merival-sim did not start\n");
+    if (!bench::StartSimulator(
+            sim, dir.path(),
+            {QStringLiteral("--pace"), QStringLiteral("--baud"), QStringLiteral("9600"),
+             QStringLiteral("--seed"), QStringLiteral("5"), QStringLiteral("1:ph"),
+             QStringLiteral("2:resistivity"), QStringLiteral("3:conductivity:silent"),
+             QStringLiteral("4:flow")})) {
         return 1;
     }
     bench::FourStations line;
