@@ -22,6 +22,7 @@ struct ReadingNumber {
 // records, watches or publishes the values. The text is exactly the one shown.
 struct ChannelReading {
     QDateTime time;  // UTC, end of the exchange
+    int line = 0;    // with the channel, the key of a reading; one line for now
     int channel = 0;
     QString tag;
     int typeIndex = -1;

@@ -11,6 +11,8 @@ PACKAGES=(
     xvfb x11-apps imagemagick
     qt6-charts-dev libqt6sql6-sqlite libmosquitto-dev mosquitto openssl
     lintian devscripts
+    qt6-httpserver-dev qt6-websockets-dev libcurl4-openssl-dev libsodium-dev
+    mbpoll socat chromium python3-aiosmtpd python3-prometheus-client libjs-dygraphs
 )
 
 missing=()
