@@ -68,7 +68,7 @@ TEST(AlarmSettingsDialog, RefusesBadInputInFrenchAndSavesGoodInputWithAPoint) {
     dialog.Commande->setText(QStringLiteral("/usr/local/bin/sms"));
     EXPECT_TRUE(dialog.Valider_Click());
     ASSERT_TRUE(applied.has_value());
-    EXPECT_EQ(applied->channels[1], (ChannelAlarmSettings{6.5, 8.5, 0.05, 0}));
+    EXPECT_EQ(applied->channels[1], (ChannelAlarmSettings{6.5, 8.5, 0.05, 0, QString()}));
     EXPECT_EQ(applied->lossPasses, 0);
     const QString ini = QString::fromUtf8(dir.read(QStringLiteral("merival.ini")));
     EXPECT_TRUE(ini.contains(QStringLiteral("Voie1\\SeuilHaut=8.5"))) << ini.toStdString();
