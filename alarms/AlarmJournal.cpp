@@ -3,6 +3,7 @@
 #include <QDir>
 
 #include "alarms/JournalWorker.h"
+#include "history/Storage.h"
 
 namespace merival {
 namespace {
@@ -20,7 +21,7 @@ QString CsvField(const QString& text) {
 }  // namespace
 
 QString JournalPath() {
-    return QDir::current().filePath(QStringLiteral("historique.sqlite"));
+    return HistoryPath();
 }
 
 AlarmJournal::AlarmJournal(const QString& path, QObject* parent) : QObject(parent) {

@@ -8,9 +8,9 @@
 #include <ctime>
 
 #include "common/TempDir.h"
-#include "history/HistoryDatabase.h"
 #include "history/HistoryQuery.h"
 #include "history/HistoryRecorder.h"
+#include "history/Storage.h"
 
 namespace merival {
 namespace {
@@ -62,14 +62,14 @@ void Record(const QString& path, const QList<QList<ChannelReading>>& passes, int
 }
 
 QByteArray Export(const QString& path, ExportRequest request = {}) {
-    EXPECT_TRUE(OpenHistory(kRead, path, false).ok());
+    EXPECT_TRUE(OpenStorage(kRead, path, StorageAccess::Read).status.ok());
     QByteArray csv;
     const Status s = ExportCsv(kRead, request, u',', [&](const QByteArray& chunk) {
         csv += chunk;
         return true;
     });
     EXPECT_TRUE(s.ok()) << s.message.toStdString();
-    CloseHistory(kRead);
+    CloseStorage(kRead);
     return csv;
 }
 
@@ -99,25 +99,26 @@ TEST_F(HistoryTest, RecordedReadingsComeBackAsSpreadsheetCsv) {
     const QByteArray expected =
         "\xEF\xBB\xBF"
         "Date;Heure;Voie;Repère;Type;État;Mesure 1;Unité 1;Mesure 2;Unité 2;Mesure 3;Unité 3;"
-        "Température (°C);Valeur affichée\r\n"
+        "Température (°C);Valeur affichée;Date et heure UTC\r\n"
         "14/07/2026;23:59:59;0;\"Débit; \"\"entrée\"\"\";Débit;OK;4,522;m3/h;2270;m3;6917498;m3;"
-        "21,7;  4,522  m3/h    21,7  °C /  2270   m3   /  6917498   m3  \r\n"
-        "15/07/2026;00:00:00;1;Bassin;pH;HS;;;;;;;;HS\r\n"
-        "01/12/2026;10:05:03;1;Bassin;pH;OK;-0,25;pH;;;;;;-0.25 pH\r\n";
+        "21,7;  4,522  m3/h    21,7  °C /  2270   m3   /  6917498   m3  ;14/07/2026 21:59:59\r\n"
+        "15/07/2026;00:00:00;1;Bassin;pH;HS;;;;;;;;HS;14/07/2026 22:00:00\r\n"
+        "01/12/2026;10:05:03;1;Bassin;pH;OK;-0,25;pH;;;;;;\"=\"\"-0.25 pH\"\"\";01/12/2026 "
+        "09:05:03\r\n";
     EXPECT_EQ(Export(path).toStdString(), expected.toStdString());
 
     // Retention of one day: only the latest reading stays, in both tables.
     Record(path, {{Ph(2, QDateTime::currentMSecsSinceEpoch(), 7)}}, 1);
-    ASSERT_TRUE(OpenHistory(kRead, path, false).ok());
+    ASSERT_TRUE(OpenStorage(kRead, path, StorageAccess::Read).status.ok());
     {
         QSqlQuery q(QSqlDatabase::database(kRead));
         ASSERT_TRUE(q.exec(QStringLiteral(
-            "SELECT (SELECT count(*) FROM hist_mesures), (SELECT count(*) FROM hist_minutes)")));
+            "SELECT (SELECT count(*) FROM hist_blocs), (SELECT count(*) FROM hist_minutes)")));
         ASSERT_TRUE(q.next());
         EXPECT_EQ(q.value(0).toInt(), 1);
         EXPECT_EQ(q.value(1).toInt(), 1);
     }
-    CloseHistory(kRead);
+    CloseStorage(kRead);
 }
 
 TEST_F(HistoryTest, PeriodsIncludeTheirStartAndTheWholeLastDayOrMinute) {
@@ -209,17 +210,17 @@ TEST_F(HistoryTest, DamagedForeignOrNewerFilesAreRefusedAndLeftUntouched) {
             QStringLiteral("CREATE TABLE journal_alarmes(id INTEGER PRIMARY KEY, t_ms INTEGER)"),
             QStringLiteral("INSERT INTO journal_alarmes VALUES(1, 5)")});
     Record(journal, {{Ph(0, 1800000000000, 7)}});
-    ASSERT_TRUE(OpenHistory(kRead, journal, false).ok());
+    ASSERT_TRUE(OpenStorage(kRead, journal, StorageAccess::Read).status.ok());
     {
         QSqlQuery q(QSqlDatabase::database(kRead));
         ASSERT_TRUE(
             q.exec(QStringLiteral("SELECT (SELECT count(*) FROM journal_alarmes), "
-                                  "(SELECT count(*) FROM hist_mesures)")));
+                                  "(SELECT count(*) FROM hist_blocs)")));
         ASSERT_TRUE(q.next());
         EXPECT_EQ(q.value(0).toInt(), 1);
         EXPECT_EQ(q.value(1).toInt(), 1);
     }
-    CloseHistory(kRead);
+    CloseStorage(kRead);
 }
 
 TEST_F(HistoryTest, TrendKeepsMinAndMaxPerColumnAndBreaksWhereTheStationReadHs) {
@@ -232,7 +233,7 @@ TEST_F(HistoryTest, TrendKeepsMinAndMaxPerColumnAndBreaksWhereTheStationReadHs) 
                           : Ph(2, start + s * 1000, s == 700 ? 9.5 : 7 + double(s % 10) / 100)});
     }
     Record(path, passes);
-    ASSERT_TRUE(OpenHistory(kRead, path, false).ok());
+    ASSERT_TRUE(OpenStorage(kRead, path, StorageAccess::Read).status.ok());
     // An hour (readings), a day (minutes) and a month (ten minutes) over the same data.
     for (const qint64 span : {3600LL * 1000, 86400LL * 1000, 30LL * 86400 * 1000}) {
         SCOPED_TRACE(span);
@@ -259,7 +260,7 @@ TEST_F(HistoryTest, TrendKeepsMinAndMaxPerColumnAndBreaksWhereTheStationReadHs) 
             EXPECT_EQ(s.segments.size(), span == 3600LL * 1000 ? 2 : 1);
         }
     }
-    CloseHistory(kRead);
+    CloseStorage(kRead);
 }
 
 }  // namespace

@@ -8,7 +8,8 @@
 #include <cstdio>
 
 #include "common/TempDir.h"
-#include "history/HistoryDatabase.h"
+#include "history/HistoryQuery.h"
+#include "history/Storage.h"
 #include "integration/SimProcess.h"
 
 namespace merival {
@@ -63,21 +64,22 @@ protected:
     QStringList Recorded() {
         QStringList lines;
         const Status opened =
-            OpenHistory(kConnection, dir_.filePath(QStringLiteral("historique.sqlite")), true);
+            OpenStorage(kConnection, dir_.filePath(QStringLiteral("historique.sqlite")),
+                        StorageAccess::Read)
+                .status;
         EXPECT_TRUE(opened.ok()) << opened.message.toStdString();
         {
             QSqlQuery q(QSqlDatabase::database(kConnection));
             EXPECT_TRUE(q.exec(QStringLiteral("PRAGMA integrity_check")) && q.next());
             EXPECT_EQ(q.value(0).toString(), QStringLiteral("ok"));
-            EXPECT_TRUE(
-                q.exec(QStringLiteral("SELECT voie, texte FROM hist_mesures ORDER BY t_ms")));
-            while (q.next()) {
-                lines << QStringLiteral("Voie %1\t").arg(q.value(0).toInt()) +
-                             q.value(1).toString().replace(QStringLiteral("\r\n"),
-                                                           QStringLiteral("\t"));
+            QList<StoredText> texts;
+            EXPECT_TRUE(ReadTexts(kConnection, {}, &texts).ok());
+            for (const StoredText& t : texts) {
+                lines << QStringLiteral("Voie %1\t").arg(t.channel) +
+                             QString(t.text).replace(QStringLiteral("\r\n"), QStringLiteral("\t"));
             }
         }
-        CloseHistory(kConnection);
+        CloseStorage(kConnection);
         return lines;
     }
 
@@ -111,7 +113,7 @@ TEST_F(HistoryRecord, RecordedTextsAreThoseShownInTheSamePasses) {
     const auto [code, csv] = history({QStringLiteral("--voie"), QStringLiteral("1")});
     EXPECT_EQ(code, 0);
     EXPECT_EQ(csv.count("\r\n"), 3);
-    EXPECT_TRUE(csv.endsWith(";1;Bassin;pH;HS;;;;;;;;HS\r\n")) << csv.toStdString();
+    EXPECT_TRUE(csv.contains(";1;Bassin;pH;HS;;;;;;;;HS;")) << csv.toStdString();
     EXPECT_EQ(history({QStringLiteral("--from"), QStringLiteral("2026-13-01")}).first, 2);
     EXPECT_EQ(history({QStringLiteral("--db"), QStringLiteral("absent.sqlite")}).first, 1);
 }
