@@ -252,12 +252,12 @@ bool BuildYear(const QString& month, const QString& year) {
     for (qint64 k = 1; k < 12 && ok; ++k) {
         const qint64 shiftMs = k * kSeconds * 1000;
         QString sql = QStringLiteral(
-                          "BEGIN; INSERT INTO hist_blocs SELECT voie, bloc - %1, donnees FROM "
+                          "BEGIN; INSERT OR IGNORE INTO hist_blocs SELECT voie, bloc - %1, donnees FROM "
                           "month.hist_blocs;")
                           .arg(shiftMs / kBlockMs);
         for (const SummaryTable& table : kSummaryTables) {
             sql += QStringLiteral(
-                       "INSERT INTO %1 SELECT voie, bloc - %2, forme, n_ok, n_hs, min1, max1, "
+                       "INSERT OR IGNORE INTO %1 SELECT voie, bloc - %2, forme, n_ok, n_hs, min1, max1, "
                        "min2, max2, min3, max3, min_t, max_t FROM month.%1;")
                        .arg(QLatin1String(table.name))
                        .arg(shiftMs / table.blockMs);
