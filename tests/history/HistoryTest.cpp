@@ -128,6 +128,14 @@ TEST_F(HistoryTest, PeriodsIncludeTheirStartAndTheWholeLastDayOrMinute) {
               Utc("2026-12-08T09:05:00Z"));
     EXPECT_EQ(ParseHistoryDate(QStringLiteral("2026-12-08 10:05"), true),
               Utc("2026-12-08T09:06:00Z"));
+    // The spring change skips 02:00 to 03:00 in Paris: refused with the reason; the autumn hour
+    // that occurs twice is taken.
+    QString skipped;
+    EXPECT_FALSE(ParseHistoryDate(QStringLiteral("2026-03-29 02:30"), true, &skipped));
+    EXPECT_TRUE(skipped.contains(QStringLiteral("n'existe pas"))) << skipped.toStdString();
+    EXPECT_EQ(ParseHistoryDate(QStringLiteral("2026-03-29 01:59"), true),
+              Utc("2026-03-29T01:00:00Z"));
+    EXPECT_TRUE(ParseHistoryDate(QStringLiteral("2026-10-25 02:30"), false));
     for (const char* bad : {"2026-02-30", "2026-12-08 24:00", "08/12/2026", "2026-12-8", ""}) {
         EXPECT_FALSE(ParseHistoryDate(QString::fromLatin1(bad), false)) << bad;
     }
@@ -220,6 +228,136 @@ TEST_F(HistoryTest, DamagedForeignOrNewerFilesAreRefusedAndLeftUntouched) {
         EXPECT_EQ(q.value(0).toInt(), 1);
         EXPECT_EQ(q.value(1).toInt(), 1);
     }
+    CloseStorage(kRead);
+}
+
+// Texts are kept as models printed again from the numbers: every one comes back exactly,
+// whether recorded now or in a file of the first layout, which is converted on first open.
+TEST_F(HistoryTest, TextsComeBackExactlyAndTheFirstLayoutIsConverted) {
+    struct Case {
+        const char* text;
+        std::optional<double> value;
+        std::optional<double> temperature;
+    };
+    const Case cases[] = {{"083.2  %", 83.2, {}},
+                          {" 967,9 kOhm", 0.9679, 25.0},
+                          {"1,003 MOhm", 1.003, {}},
+                          {"-150 mV", -150, {}},
+                          {"Err 3", {}, {}},
+                          {"__", 0.0, {}},
+                          {"0.30000000000000004", 0.1 + 0.2, {}},
+                          {" 7,02 pH     21,7  °C", 7.02, 21.7},
+                          {"7,02 \x1F pH", 7.02, {}},
+                          {"HS", {}, {}}};
+    const auto reading = [](const Case& c, qint64 ms) {
+        ChannelReading r = Reading(1, ms, {}, QString::fromUtf8(c.text), c.temperature);
+        if (c.value) {
+            r.numbers = {{QStringLiteral("Mesure"), *c.value, QStringLiteral("u")}};
+        }
+        return r;
+    };
+    // A file of the first layout, made with that layout's own statements.
+    {
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("v1"));
+        db.setDatabaseName(path);
+        ASSERT_TRUE(db.open());
+        QSqlQuery q(db);
+        for (const char* sql :
+             {"PRAGMA application_id = 1296388694", "PRAGMA user_version = 1",
+              "CREATE TABLE hist_formes(id INTEGER PRIMARY KEY, repere TEXT NOT NULL, type TEXT "
+              "NOT "
+              "NULL, nom1 TEXT NOT NULL, unite1 TEXT NOT NULL, nom2 TEXT NOT NULL, unite2 TEXT NOT "
+              "NULL, nom3 TEXT NOT NULL, unite3 TEXT NOT NULL, UNIQUE(repere, type, nom1, unite1, "
+              "nom2, unite2, nom3, unite3))",
+              "CREATE TABLE hist_mesures(voie INTEGER NOT NULL, t_ms INTEGER NOT NULL, forme "
+              "INTEGER NOT NULL, ok INTEGER NOT NULL, texte TEXT NOT NULL, v1 REAL, v2 REAL, v3 "
+              "REAL, temperature REAL, PRIMARY KEY(voie, t_ms)) WITHOUT ROWID",
+              "INSERT INTO hist_formes VALUES(1, 'Bassin', 'pH', 'Mesure', 'u', '', '', '', '')"}) {
+            ASSERT_TRUE(q.exec(QString::fromUtf8(sql))) << sql;
+        }
+        for (size_t i = 0; i < std::size(cases); ++i) {
+            q.prepare(
+                QStringLiteral("INSERT INTO hist_mesures VALUES(1, ?, 1, 1, ?, ?, NULL, NULL, ?)"));
+            q.addBindValue(1800000000000 + qint64(i) * 1000);
+            q.addBindValue(QString::fromUtf8(cases[i].text));
+            q.addBindValue(cases[i].value ? QVariant(*cases[i].value) : QVariant());
+            q.addBindValue(cases[i].temperature ? QVariant(*cases[i].temperature) : QVariant());
+            ASSERT_TRUE(q.exec());
+        }
+        q = QSqlQuery();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("v1"));
+    const StorageOpened old = OpenStorage(kRead, path, StorageAccess::Read);
+    EXPECT_TRUE(old.status.message.contains(QStringLiteral("version précédente")));
+    QList<QList<ChannelReading>> passes;
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        passes.append({reading(cases[i], 1800000100000 + qint64(i) * 1000)});
+    }
+    Record(path, passes);
+    ASSERT_TRUE(OpenStorage(kRead, path, StorageAccess::Read).status.ok());
+    QList<StoredText> texts;
+    ASSERT_TRUE(ReadTexts(kRead, {}, &texts).ok());
+    ASSERT_EQ(texts.size(), 2 * qsizetype(std::size(cases)));
+    for (qsizetype i = 0; i < texts.size(); ++i) {
+        EXPECT_EQ(texts[i].text.toStdString(), cases[i % std::size(cases)].text);
+    }
+    QSqlQuery q(QSqlDatabase::database(kRead));
+    ASSERT_TRUE(q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name = "
+                                      "'hist_mesures'")) &&
+                q.next());
+    EXPECT_EQ(q.value(0).toInt(), 0);
+    q = QSqlQuery();
+    CloseStorage(kRead);
+    const QByteArray csv = Export(path);
+    EXPECT_EQ(csv.count(";0,30000000000000004;u;"), 2);
+    EXPECT_EQ(csv.count(";0,9679;u;;;;;25;"), 2);
+}
+
+// A file another program holds is tried again until it can be written: the queue keeps an
+// hour of passes, the passes beyond it are counted in the journal, the operator hears once.
+TEST_F(HistoryTest, ABusyFileIsRetriedAndDroppedPassesAreJournaled) {
+    Record(path, {{Ph(1, QDateTime::currentMSecsSinceEpoch(), 7)}});
+    QSqlDatabase hold =
+        QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("hold"));
+    hold.setDatabaseName(path);
+    ASSERT_TRUE(hold.open());
+    ASSERT_TRUE(QSqlQuery(hold).exec(QStringLiteral("BEGIN EXCLUSIVE")));
+    QStringList troubled;
+    QStringList failed;
+    HistoryRecorder recorder(path, 100000);
+    QObject::connect(&recorder, &HistoryRecorder::troubled, &recorder,
+                     [&](const QString& m) { troubled << m; });
+    QObject::connect(&recorder, &HistoryRecorder::failed, &recorder,
+                     [&](const QString& m) { failed << m; });
+    recorder.Start();
+    for (int i = 0; i < 3700; ++i) {
+        recorder.Add(Ph(0, 1700000001000 + i * 1000LL, 7));
+        recorder.EndPass();
+    }
+    QElapsedTimer waited;
+    waited.start();
+    while (troubled.isEmpty() && waited.elapsed() < 20000) {
+        QCoreApplication::processEvents();
+    }
+    ASSERT_TRUE(QSqlQuery(hold).exec(QStringLiteral("ROLLBACK")));
+    hold.close();
+    hold = QSqlDatabase();
+    QSqlDatabase::removeDatabase(QStringLiteral("hold"));
+    recorder.WaitWritten();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(troubled.size(), 1);
+    EXPECT_TRUE(failed.isEmpty());
+    EXPECT_EQ(recorder.droppedPasses(), 100);
+    ASSERT_TRUE(OpenStorage(kRead, path, StorageAccess::Read).status.ok());
+    QList<StoredText> texts;
+    ASSERT_TRUE(ReadTexts(kRead, {}, &texts).ok());
+    EXPECT_EQ(texts.size(), 1 + 3600);
+    QSqlQuery q(QSqlDatabase::database(kRead));
+    ASSERT_TRUE(q.exec(QStringLiteral("SELECT evenement FROM journal_alarmes")) && q.next());
+    EXPECT_TRUE(q.value(0).toString().startsWith(QStringLiteral("100 passage(s)")));
+    q = QSqlQuery();
     CloseStorage(kRead);
 }
 
