@@ -1,6 +1,7 @@
 // History on a generated database of 30 days x 4 channels at 1 Hz (about 10 million
 // readings): cost of recording one pass, trend data for 24 h and 30 days, CSV export speed,
-// bytes per reading.
+// bytes per reading, then start and quit of the recorder and the journal on that file and on a
+// year-long one made of twelve copies of it (bench-history/year.sqlite, about 1.8 GB).
 //
 //   bench_history [FILE]   (default: bench-history/historique.sqlite under the build; made
 //                           once, about a minute, then reused)
@@ -231,8 +232,12 @@ void StartAndQuit(const QString& file, qint64 last) {
         sqlite3* db = StorageHandle(QStringLiteral("clean"));
         sqlite3_exec(db,
                      QStringLiteral("DELETE FROM hist_blocs WHERE bloc > %1; DELETE FROM "
-                                    "journal_alarmes WHERE repere = 'bench'")
+                                    "hist_minutes WHERE bloc > %2; DELETE FROM hist_10minutes "
+                                    "WHERE bloc > %3; DELETE FROM journal_alarmes WHERE repere "
+                                    "= 'bench'")
                          .arg(last / kBlockMs)
+                         .arg(last / kSummaryTables[0].blockMs)
+                         .arg(last / kSummaryTables[1].blockMs)
                          .toUtf8()
                          .constData(),
                      nullptr, nullptr, nullptr);
@@ -251,13 +256,15 @@ bool BuildYear(const QString& month, const QString& year) {
                      nullptr, nullptr, nullptr) == SQLITE_OK;
     for (qint64 k = 1; k < 12 && ok; ++k) {
         const qint64 shiftMs = k * kSeconds * 1000;
-        QString sql = QStringLiteral(
-                          "BEGIN; INSERT OR IGNORE INTO hist_blocs SELECT voie, bloc - %1, donnees FROM "
-                          "month.hist_blocs;")
-                          .arg(shiftMs / kBlockMs);
+        QString sql =
+            QStringLiteral(
+                "BEGIN; INSERT OR IGNORE INTO hist_blocs SELECT voie, bloc - %1, donnees FROM "
+                "month.hist_blocs;")
+                .arg(shiftMs / kBlockMs);
         for (const SummaryTable& table : kSummaryTables) {
             sql += QStringLiteral(
-                       "INSERT OR IGNORE INTO %1 SELECT voie, bloc - %2, forme, n_ok, n_hs, min1, max1, "
+                       "INSERT OR IGNORE INTO %1 SELECT voie, bloc - %2, forme, n_ok, n_hs, min1, "
+                       "max1, "
                        "min2, max2, min3, max3, min_t, max_t FROM month.%1;")
                        .arg(QLatin1String(table.name))
                        .arg(shiftMs / table.blockMs);
