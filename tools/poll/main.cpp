@@ -37,8 +37,8 @@
 #include "base/IniFile.h"
 #include "config/ChannelStore.h"
 #include "diagnostics/ExchangeLog.h"
-#include "history/HistoryDatabase.h"
 #include "history/HistoryRecorder.h"
+#include "history/Storage.h"
 #include "instruments/Polling.h"
 #include "measure/MeasurementCycle.h"
 #include "publish/Publisher.h"
@@ -299,6 +299,7 @@ int Run(QCoreApplication& app) {
         recorder = std::make_unique<HistoryRecorder>(HistoryPath(),
                                                      LoadHistorySettings(*OpenIni()).retentionDays);
         QObject::connect(recorder.get(), &HistoryRecorder::failed, &app, PrintError);
+        QObject::connect(recorder.get(), &HistoryRecorder::troubled, &app, PrintError);
         QObject::connect(&cycle, &MeasurementCycle::reading, recorder.get(), &HistoryRecorder::Add);
         QObject::connect(&cycle, &MeasurementCycle::passFinished, recorder.get(),
                          &HistoryRecorder::EndPass);
