@@ -1,5 +1,7 @@
 #include "serial/LinePort.h"
 
+#include <QScopedValueRollback>
+
 #include "serial/QtSerialPort.h"
 #include "serial/TcpPort.h"
 
@@ -52,15 +54,32 @@ void LinePort::setOption2() {
 }
 
 bool LinePort::open(QString* error) {
+    if (opening_) {
+        return Busy(error);
+    }
     const LinkSettings settings = load_();
     if (!(settings == current_)) {
         Replace(settings);
     }
+    const QScopedValueRollback<bool> opening(opening_, true);
     return inner_->open(error);
 }
 
 bool LinePort::reopen(QString* error) {
+    if (opening_) {
+        return Busy(error);
+    }
+    const QScopedValueRollback<bool> opening(opening_, true);
     return inner_->reopen(error);
+}
+
+bool LinePort::Busy(QString* error) {
+    // A connection may take a while, with the event loop running: a second opening meanwhile
+    // (the dialog's "Dde Lecture") must not replace the port under the first.
+    if (error != nullptr) {
+        *error = QStringLiteral("La liaison est déjà en cours d'ouverture.");
+    }
+    return false;
 }
 
 std::unique_ptr<SerialPortInterface> MakePort(LinePort::Loader load) {

@@ -41,6 +41,7 @@ public:
 
 private:
     void Replace(const LinkSettings& settings);
+    static bool Busy(QString* error);
 
     Loader load_;
     LinkSettings current_;
@@ -48,6 +49,7 @@ private:
     int number_ = 1;
     QString settingsText_;
     bool option2_ = false;
+    bool opening_ = false;  // an open() or reopen() is waiting for its connection
 };
 
 // The program's port: the line of merival.ini in the working directory, unless `load` says
