@@ -116,7 +116,7 @@ TEST(NetworkLine, EveryKindOfLineGivesTheSerialLinesValuesAndTexts) {
     ASSERT_TRUE(converter.StartSim({}));
     converter.bridge.start(
         QStringLiteral("socat"),
-        {QStringLiteral("TCP-LISTEN:%1,bind=127.0.0.1,reuseaddr,fork").arg(bridgePort),
+        {QStringLiteral("TCP-LISTEN:%1,bind=127.0.0.1,reuseaddr,fork,nodelay").arg(bridgePort),
          QStringLiteral("FILE:%1,raw,echo=0").arg(converter.dir.filePath(QStringLiteral("COM1")))});
     ASSERT_TRUE(WaitFor([&] { return Listening(bridgePort); }, 5000));
 
