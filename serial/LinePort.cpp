@@ -11,7 +11,6 @@ LinePort::LinePort(Loader load) : load_(std::move(load)) {
     if (!load_) {
         load_ = [] { return LoadLinkSettings(); };
     }
-    Replace(LinkSettings{});
 }
 
 LinePort::~LinePort() = default;
@@ -27,16 +26,13 @@ void LinePort::Replace(const LinkSettings& settings) {
         inner_ = std::make_unique<TcpPort>(settings);
     }
     inner_->setPortNumber(number_);
-    if (!settingsText_.isEmpty()) {
-        inner_->setSettings(settingsText_);
-    }
     if (option2_) {
         inner_->setOption2();
     }
 }
 
 bool LinePort::setPortNumber(int number) {
-    if (!inner_->setPortNumber(number)) {
+    if (isOpen() || number < 1 || (inner_ && !inner_->setPortNumber(number))) {
         return false;
     }
     number_ = number;
@@ -45,12 +41,54 @@ bool LinePort::setPortNumber(int number) {
 
 bool LinePort::setSettings(const QString& settings) {
     settingsText_ = settings;
-    return inner_->setSettings(settings);
+    return !inner_ || inner_->setSettings(settings);
 }
 
 void LinePort::setOption2() {
     option2_ = true;
-    inner_->setOption2();
+    if (inner_) {
+        inner_->setOption2();
+    }
+}
+
+void LinePort::close() {
+    if (inner_) {
+        inner_->close();
+    }
+}
+
+qint64 LinePort::inBufferCount() const {
+    return inner_ ? inner_->inBufferCount() : 0;
+}
+
+void LinePort::discardInput() {
+    if (inner_) {
+        inner_->discardInput();
+    }
+}
+
+qint64 LinePort::outBufferCount() const {
+    return inner_ ? inner_->outBufferCount() : 0;
+}
+
+void LinePort::discardOutput() {
+    if (inner_) {
+        inner_->discardOutput();
+    }
+}
+
+void LinePort::write(const QByteArray& bytes) {
+    if (inner_) {
+        inner_->write(bytes);
+    }
+}
+
+QByteArray LinePort::readAll() {
+    return inner_ ? inner_->readAll() : QByteArray();
+}
+
+NetworkFacts LinePort::networkFacts() const {
+    return inner_ ? inner_->networkFacts() : NetworkFacts{};
 }
 
 bool LinePort::open(QString* error) {
@@ -58,8 +96,16 @@ bool LinePort::open(QString* error) {
         return Busy(error);
     }
     const LinkSettings settings = load_();
-    if (!(settings == current_)) {
+    if (!inner_ || !(settings == current_)) {
         Replace(settings);
+    }
+    if (!settingsText_.isEmpty() && !inner_->setSettings(settingsText_)) {
+        if (error != nullptr) {
+            *error = QStringLiteral("Le port COM%1 refuse les paramètres %2.")
+                         .arg(number_)
+                         .arg(settingsText_);
+        }
+        return false;
     }
     const QScopedValueRollback<bool> opening(opening_, true);
     return inner_->open(error);
@@ -68,6 +114,9 @@ bool LinePort::open(QString* error) {
 bool LinePort::reopen(QString* error) {
     if (opening_) {
         return Busy(error);
+    }
+    if (!inner_) {
+        return open(error);
     }
     const QScopedValueRollback<bool> opening(opening_, true);
     return inner_->reopen(error);

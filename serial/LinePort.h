@@ -10,7 +10,8 @@ namespace merival {
 
 // The line [Liaison] names: the serial port of "PortCom.dat" or a network connection. Each
 // open() reads the settings again, so a change made in the serial link dialog applies at the
-// next opening; reopen() keeps the line the last open() chose.
+// next opening; reopen() keeps the line the last open() chose. The real port is made by the
+// first open(), in the thread that uses it.
 class LinePort : public SerialPortInterface {
 public:
     using Loader = std::function<LinkSettings()>;
@@ -24,18 +25,18 @@ public:
 
     bool open(QString* error) override;
     bool reopen(QString* error) override;
-    void close() override { inner_->close(); }
-    [[nodiscard]] bool isOpen() const override { return inner_->isOpen(); }
+    void close() override;
+    [[nodiscard]] bool isOpen() const override { return inner_ && inner_->isOpen(); }
 
-    [[nodiscard]] qint64 inBufferCount() const override { return inner_->inBufferCount(); }
-    void discardInput() override { inner_->discardInput(); }
-    [[nodiscard]] qint64 outBufferCount() const override { return inner_->outBufferCount(); }
-    void discardOutput() override { inner_->discardOutput(); }
-    void write(const QByteArray& bytes) override { inner_->write(bytes); }
-    [[nodiscard]] QByteArray readAll() override { return inner_->readAll(); }
+    [[nodiscard]] qint64 inBufferCount() const override;
+    void discardInput() override;
+    [[nodiscard]] qint64 outBufferCount() const override;
+    void discardOutput() override;
+    void write(const QByteArray& bytes) override;
+    [[nodiscard]] QByteArray readAll() override;
 
     [[nodiscard]] std::optional<LinkTiming> timing() const override { return current_.timing; }
-    [[nodiscard]] NetworkFacts networkFacts() const override { return inner_->networkFacts(); }
+    [[nodiscard]] NetworkFacts networkFacts() const override;
 
     [[nodiscard]] const LinkSettings& current() const { return current_; }
 
@@ -45,7 +46,7 @@ private:
 
     Loader load_;
     LinkSettings current_;
-    std::unique_ptr<SerialPortInterface> inner_;
+    std::unique_ptr<SerialPortInterface> inner_;  // none before the first open()
     int number_ = 1;
     QString settingsText_;
     bool option2_ = false;

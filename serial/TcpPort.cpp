@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QTimer>
+#include <algorithm>
 
 #include "instruments/Frame.h"
 #include "serial/FrameLog.h"
@@ -49,12 +50,17 @@ bool TcpPort::open(QString* error) {
     return Connect(error);
 }
 
+int TcpPort::DelayAfter(int failures) {
+    // Each delay serves twice, so that a peer back after a short outage is found again soon.
+    const int doublings = std::clamp((failures - 1) / 2, 0, 5);
+    return std::min(kFirstDelayMs << doublings, kLastDelayMs);
+}
+
 int TcpPort::retryDelayMs() const {
     if (failures_ == 0 || !sinceFailure_.isValid()) {
         return 0;
     }
-    const int delay = std::min(kFirstDelayMs << std::min(failures_ - 1, 5), kLastDelayMs);
-    return static_cast<int>(std::max<qint64>(delay - sinceFailure_.elapsed(), 0));
+    return static_cast<int>(std::max<qint64>(DelayAfter(failures_) - sinceFailure_.elapsed(), 0));
 }
 
 bool TcpPort::reopen(QString* error) {

@@ -16,7 +16,7 @@ namespace merival {
 // it stands for, CRC computed; a reply of another transaction is dropped.
 //
 // The connection is made by open() and kept. After it was refused or lost, reopen() tries again
-// only once a delay has passed (1 s, doubling up to 30 s) and otherwise fails at once: the
+// only once a delay has passed (1 s, growing up to 30 s) and otherwise fails at once: the
 // measurement keeps its pace and nothing spins.
 class TcpPort : public QObject, public SerialPortInterface {
     Q_OBJECT
@@ -53,6 +53,8 @@ public:
     [[nodiscard]] qint64 strayCount() const { return strays_; }
     // Before the next try after a refusal or a loss; 0 when none is pending.
     [[nodiscard]] int retryDelayMs() const;
+    // The wait after this many refusals or losses in a row: 1, 1, 2, 2, 4, 4 ... 30 s.
+    [[nodiscard]] static int DelayAfter(int failures);
 
     // The MBAP frame of an RTU request (CRC dropped).
     [[nodiscard]] static QByteArray MbapRequest(const QByteArray& rtu, quint16 transaction);

@@ -350,7 +350,12 @@ TEST(NetworkLine, RefusedConnectionWaitsLongerEachTime) {
     EXPECT_LT(clock.elapsed(), 500);
     QThread::msleep(static_cast<unsigned long>(tcp.retryDelayMs()));
     EXPECT_FALSE(tcp.reopen(&error));
-    EXPECT_GT(tcp.retryDelayMs(), 1900);
+    EXPECT_GT(tcp.retryDelayMs(), 900);
+    std::vector<int> delays;
+    for (int failures = 1; failures <= 12; ++failures) {
+        delays.push_back(TcpPort::DelayAfter(failures) / 1000);
+    }
+    EXPECT_EQ(delays, (std::vector<int>{1, 1, 2, 2, 4, 4, 8, 8, 16, 16, 30, 30}));
     EXPECT_EQ(tcp.networkFacts().fault, LinkFault::Refused);
 }
 
