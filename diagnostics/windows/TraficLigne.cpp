@@ -58,6 +58,8 @@ QVariant Background(Outcome outcome) {
         case Outcome::Silence:
             return QColor(255, 224, 178);
         case Outcome::PortClosed:
+        case Outcome::ConnectionRefused:
+        case Outcome::ConnectionLost:
             return QColor(215, 215, 215);
         default:
             return QColor(255, 205, 205);

@@ -42,7 +42,7 @@
 #include "instruments/Polling.h"
 #include "measure/MeasurementCycle.h"
 #include "publish/Publisher.h"
-#include "serial/QtSerialPort.h"
+#include "serial/LinePort.h"
 #include "serial/SerialSettings.h"
 #include "serial/Transport.h"
 
@@ -254,8 +254,8 @@ int Run(QCoreApplication& app) {
         return 1;
     }
 
-    QtSerialPort port;
-    Transport transport(port, settings);
+    const std::unique_ptr<SerialPortInterface> port = MakePort();
+    Transport transport(*port, settings);
     if (const Status opened = transport.OpenPort(); !opened.ok()) {
         PrintError(opened.message);
         return 1;
