@@ -12,15 +12,16 @@ class QRadioButton;
 namespace merival {
 
 class Operator;
-class Transport;
-struct MeasureState;
+class MeasurementEngine;
 struct SerialSettings;
 
 // The serial link dialog. Edits the shared SerialSettings in place.
 class ConfLS : public QWidget {
     Q_OBJECT
 public:
-    ConfLS(SerialSettings& settings, Transport& transport, const MeasureState& state, Operator& op,
+    // The line's engine holds the one port: the dialog asks it which port it holds and has
+    // it opened.
+    ConfLS(SerialSettings& settings, MeasurementEngine& engine, Operator& op,
            QWidget* parent = nullptr);
     ~ConfLS() override;
 
@@ -49,8 +50,7 @@ private:
     void Report(const QString& text, OperatorIcon icon);
 
     SerialSettings& settings_;
-    Transport& transport_;
-    const MeasureState& state_;
+    MeasurementEngine& engine_;
     Operator& op_;
     bool loaded_ = false;
 
