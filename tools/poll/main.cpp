@@ -28,6 +28,7 @@
 #include <QSocketNotifier>
 #include <QSysInfo>
 #include <QTimer>
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -297,6 +298,18 @@ int Run(QCoreApplication& app) {
         app.exit(0);
     };
 
+    // The last pass is counted on the engine's thread, as it ends: no further pass starts.
+    std::atomic<long long> ended = 0;
+    if (options->count) {
+        QObject::connect(
+            &engine, &MeasurementEngine::passFinished, &engine,
+            [&](const PassEnd&) {
+                if (++ended >= *options->count) {
+                    engine.requestStop();
+                }
+            },
+            Qt::DirectConnection);
+    }
     QObject::connect(&engine, &MeasurementEngine::valueText, &app, PrintValueLine);
     QObject::connect(&engine, &MeasurementEngine::stopPending, &app, finish);
     QObject::connect(&engine, &MeasurementEngine::passFinished, &app, [&] {
