@@ -73,11 +73,13 @@ void App::AttachAlarms() {
         }
     });
     alarmSettings_ = std::make_unique<AlarmSettingsDialog>(
-        store_, *op_, decimalSeparator_, [this, &capability](const AlarmSettings& saved) {
+        store_, *op_, decimalSeparator_,
+        [this, &capability](const AlarmSettings& saved) {
             capability.setSettings(saved);
             engine_->setSilentStations(saved.lossPasses,
                                        qRound64(saved.silentIntervalSeconds * 1000));
-        });
+        },
+        [&alarms](int channel) { return alarms.engine().MainUnit(channel); });
     alarmJournal_ = std::make_unique<AlarmJournalWindow>(alarms.journal(), *op_);
     for (QWidget* window :
          std::initializer_list<QWidget*>{alarmSettings_.get(), alarmJournal_.get()}) {
