@@ -17,10 +17,9 @@
 
 #include "base/IniFile.h"
 #include "config/AppInfo.h"
-#include "measure/MeasureState.h"
+#include "engine/MeasurementEngine.h"
 #include "serial/QtSerialPort.h"
 #include "serial/SerialSettings.h"
-#include "serial/Transport.h"
 
 namespace merival {
 namespace {
@@ -54,13 +53,8 @@ std::array<QRadioButton*, N> AddOptions(QGroupBox* frame, const QString& control
 
 }  // namespace
 
-ConfLS::ConfLS(SerialSettings& settings, Transport& transport, const MeasureState& state,
-               Operator& op, QWidget* parent)
-    : QWidget(parent, Qt::Window),
-      settings_(settings),
-      transport_(transport),
-      state_(state),
-      op_(op) {
+ConfLS::ConfLS(SerialSettings& settings, MeasurementEngine& engine, Operator& op, QWidget* parent)
+    : QWidget(parent, Qt::Window), settings_(settings), engine_(engine), op_(op) {
     setObjectName(QStringLiteral("ConfLS"));
     setWindowTitle(QStringLiteral("Configuration (Liaison série)"));
 
@@ -220,7 +214,7 @@ void ConfLS::ReloadSettings() {
 void ConfLS::ProbePorts() {
     // The port an open measurement holds stays usable: probing it would mean closing it
     // under the measurement.
-    const int held = transport_.IsOpen() ? transport_.port().portNumber() : 0;
+    const int held = engine_.heldPort();
     for (int number = 1; number <= int(Option1.size()); ++number) {
         Option1[number - 1]->setEnabled(number == held || PortOpens(number));
     }
@@ -322,8 +316,7 @@ Status ConfLS::SaveLink() {
 void ConfLS::Command2_Click() {
     // The one port object is busy (a measurement, or an earlier request): reopening it here
     // would pull the line from under its user.
-    if (transport_.IsOpen()) {
-        const int held = transport_.port().portNumber();
+    if (const int held = engine_.heldPort(); held != 0) {
         const QString reason = held == settings_.Port
                                    ? QStringLiteral("port déjà ouvert")
                                    : QStringLiteral("le port COM%1 est déjà ouvert").arg(held);
@@ -333,7 +326,7 @@ void ConfLS::Command2_Click() {
                OperatorIcon::Error);
         return;
     }
-    const Status status = transport_.OpenPort();
+    const Status status = engine_.openPort(settings_);
     if (!status.ok()) {
         op_.beep();
         Report(status.message, OperatorIcon::Error);
@@ -350,7 +343,7 @@ void ConfLS::Command3_Click() {
 void ConfLS::Form_Unload() {
     // A running measurement may reopen its port with the record at any moment: mid-poll the
     // record is left as the operator set it.
-    if (!state_.PollInProgress) {
+    if (!engine_.passInProgress()) {
         ReloadSettings();
         RestoreSettingsView();
         RestoreLinkView();

@@ -16,8 +16,7 @@ class QRadioButton;
 namespace merival {
 
 class Operator;
-class Transport;
-struct MeasureState;
+class MeasurementEngine;
 struct SerialSettings;
 
 // The serial link dialog. Edits the shared SerialSettings in place. Above them, the choice of
@@ -25,7 +24,9 @@ struct SerialSettings;
 class ConfLS : public QWidget {
     Q_OBJECT
 public:
-    ConfLS(SerialSettings& settings, Transport& transport, const MeasureState& state, Operator& op,
+    // The line's engine holds the one port: the dialog asks it which port it holds and has
+    // it opened.
+    ConfLS(SerialSettings& settings, MeasurementEngine& engine, Operator& op,
            QWidget* parent = nullptr);
     ~ConfLS() override;
 
@@ -59,8 +60,7 @@ private:
     void ShowLinkKind(bool network);
 
     SerialSettings& settings_;
-    Transport& transport_;
-    const MeasureState& state_;
+    MeasurementEngine& engine_;
     Operator& op_;
     bool loaded_ = false;
 

@@ -146,7 +146,7 @@ TEST(ExchangeTest, RingKeepsTheLastExchangesAndStatisticsCountPerChannel) {
     EXPECT_EQ(log.Since(5).front().channel, -1);
     EXPECT_TRUE(log.Since(6).empty());
 
-    const ChannelStats& s = log.stats()[1];
+    const ChannelStats s = log.stats()[1];
     EXPECT_EQ(StatsCells(1, s), QStringList({"Voie 1", "5", "4", "1", "1", "1", "42 ms", "30 ms",
                                              "39 ms", "42 ms", TimeText(ok.time)}));
     EXPECT_EQ(log.stats()[0].requests, 0);

@@ -17,6 +17,9 @@
 
 #include "common/ScriptedOperator.h"
 #include "common/TempDir.h"
+#include "config/ChannelStore.h"
+#include "engine/MeasurementEngine.h"
+#include "instruments/Polling.h"
 #include "measure/MeasureState.h"
 #include "serial/LinkSettings.h"
 #include "serial/QtSerialPort.h"
@@ -118,8 +121,11 @@ struct Bench {
     QtSerialPort port;
     Transport transport{port, settings};
     MeasureState state;
+    TransportRegisterReader reader{transport};
+    ChannelStore store;
+    MeasurementEngine engine{transport, reader, store, state, QLatin1Char(',')};
     ScriptedOperator op;
-    ConfLS dialog{settings, transport, state, op};
+    ConfLS dialog{settings, engine, op};
 };
 
 constexpr std::array<bool, 4> kCom1And2{true, true, false, false};

@@ -13,6 +13,7 @@
 #include "common/ScriptedOperator.h"
 #include "common/TempDir.h"
 #include "config/windows/ConfigW.h"
+#include "engine/MeasurementEngine.h"
 #include "history/HistoryQuery.h"
 #include "history/Storage.h"
 #include "instruments/Polling.h"
@@ -116,7 +117,7 @@ TEST(EndToEnd, MeasuresFourChannelsOverTheSimulatorAndAbandons) {
         app.mainWindow()->Mesure->trigger();
         QPointer<F_Mesure> window = app.measureWindow();
         ASSERT_FALSE(window.isNull());
-        ASSERT_TRUE(app.transport().IsOpen()) << op.texts().join(" | ").toStdString();
+        ASSERT_NE(app.engine().heldPort(), 0) << op.texts().join(" | ").toStdString();
 
         const std::array<std::pair<int, int>, 3> answering{{{1, 0}, {2, 0}, {3, 20}}};
         auto labelsMatch = [&] {
@@ -146,9 +147,9 @@ TEST(EndToEnd, MeasuresFourChannelsOverTheSimulatorAndAbandons) {
         // SIGTERM: the simulator removes its COM1 link. Passes go on reading "HS" meanwhile;
         // started again, the values are back within two passes.
         int passes = 0;
-        QObject::connect(&app, &App::reading, &app, [&](const ChannelReading& reading) {
-            passes += reading.channel == 0 ? 1 : 0;
-        });
+        QObject::connect(
+            &app.engine(), &MeasurementEngine::reading, &app,
+            [&](const ChannelReading& reading) { passes += reading.channel == 0 ? 1 : 0; });
         sim.terminate();
         ASSERT_TRUE(sim.waitForFinished(10000));
         EXPECT_TRUE(WaitUntil(
@@ -159,7 +160,7 @@ TEST(EndToEnd, MeasuresFourChannelsOverTheSimulatorAndAbandons) {
             60000));
         const int missing = passes;
         EXPECT_TRUE(WaitUntil([&] { return passes >= missing + 2; }, 60000));
-        EXPECT_FALSE(app.transport().IsOpen()) << "nothing stands in for the missing link";
+        EXPECT_EQ(app.engine().heldPort(), 0) << "nothing stands in for the missing link";
         sim.start(simulator, {"--seed", "11", "1:flow", "2:ph", "3:resistivity", "4:ph:silent"});
         ASSERT_TRUE(WaitUntil([&] { return QFileInfo(dir.filePath("COM1")).exists(); }, 20000));
         const int restarted = passes;
@@ -171,8 +172,7 @@ TEST(EndToEnd, MeasuresFourChannelsOverTheSimulatorAndAbandons) {
         EXPECT_TRUE(WaitUntil([&] { return window.isNull(); }, 60000));
         EXPECT_EQ(app.measureWindow(), nullptr);
         EXPECT_TRUE(app.mainWindow()->isVisible());
-        EXPECT_FALSE(app.transport().IsOpen());
-        EXPECT_FALSE(app.port().isOpen());
+        EXPECT_EQ(app.engine().heldPort(), 0);
         EXPECT_TRUE(op.shown.empty());
         EXPECT_TRUE(exits.empty());
     }
