@@ -53,9 +53,6 @@ void App::SetUpAlarms() {
         if (e.raisesAlarm()) {
             op_->beep();
         }
-        if (alarms_->journalWindow && alarms_->journalWindow->isVisible()) {
-            alarms_->journalWindow->Refresh();
-        }
     });
 
     alarms_->settingsDialog = std::make_unique<AlarmSettingsDialog>(

@@ -34,6 +34,9 @@ public:
             state_->setVisible(settings.usable());
         }
         if (!settings.usable()) {
+            if (main_) {
+                main_->setLinkState({});
+            }
             return;
         }
         if (state_.isNull()) {
@@ -46,6 +49,9 @@ public:
         connect(publisher_.get(), &Publisher::stateChanged, this,
                 [this](LinkState, const QString& text) {
                     state_->setText(QStringLiteral("MQTT : ") + text);
+                    if (main_) {
+                        main_->setLinkState(state_->text());
+                    }
                 });
         connect(&app_, &App::reading, publisher_.get(), &Publisher::publish);
         publisher_->Start();

@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
+#include "base/windows/WindowFit.h"
 #include "config/AppInfo.h"
 #include "measure/MeasureState.h"
 #include "serial/QtSerialPort.h"
@@ -125,6 +126,8 @@ ConfLS::ConfLS(SerialSettings& settings, Transport& transport, const MeasureStat
     connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
     connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
     connect(Command3, &QPushButton::clicked, this, [this] { Command3_Click(); });
+    PlaceOnOwnerWhenShown(this);
+    BindDialogKeys(this, Command1, Command3);
 }
 
 ConfLS::~ConfLS() = default;

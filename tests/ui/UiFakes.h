@@ -2,9 +2,11 @@
 
 // Stand-ins for the serial port and the station exchange, shared by the window tests.
 
+#include <QApplication>
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QKeyEvent>
 #include <QString>
 #include <QThread>
 #include <functional>
@@ -101,6 +103,12 @@ public:
     std::vector<Request> requests;
     std::function<void()> duringExchange;
 };
+
+// A key pressed in a widget: what the widget leaves goes up to its window, as typing does.
+inline void PressKey(QWidget* widget, int key) {
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+    QApplication::sendEvent(widget, &press);
+}
 
 // Runs the event loop until the condition holds or the generous limit is reached; the result
 // says which. Never used to judge speed.
