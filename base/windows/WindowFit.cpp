@@ -53,6 +53,10 @@ private:
                         screen->availableGeometry());
         window_->resize(placed.size().shrunkBy(frame).expandedTo(window_->minimumSize()));
         window_->move(placed.topLeft());
+        // The window manager keeps it with its owner, above it.
+        if (owner != nullptr && window_->windowHandle() != nullptr) {
+            window_->windowHandle()->setTransientParent(owner->windowHandle());
+        }
     }
 
     QWidget* window_;

@@ -12,7 +12,7 @@ namespace merival {
 [[nodiscard]] QRect PlaceWindow(QSize frame, const QRect& owner, const QRect& available);
 
 // At its first showing the window takes the size it asks for within the screen of its owner
-// (its parent's window, else the active window), centred on that owner.
+// (its parent's window, else the active window), centred on that owner and kept with it.
 void PlaceOnOwnerWhenShown(QWidget* window);
 
 // Enter presses the push button that has the focus, else `enter` once it took the focus, so

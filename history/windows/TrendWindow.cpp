@@ -368,17 +368,15 @@ void TrendWindow::Draw(const TrendData& data, HistoryPeriod period) {
         if (axis == nullptr) {
             axis = new QCategoryAxis;
             axis->setTitleText(s.unit.isEmpty() ? QStringLiteral("(sans unité)") : s.unit);
+            // One set of horizontal lines, the first unit's: more would cross each other.
+            axis->setGridLineVisible(unitAxes.size() == 1);
             chart->addAxis(axis, unitAxes.size() % 2 == 1 ? Qt::AlignLeft : Qt::AlignRight);
             unitRanges[s.unit] = {std::numeric_limits<double>::max(),
                                   std::numeric_limits<double>::lowest()};
         }
         auto& [low, high] = unitRanges[s.unit];
         const QColor color = QColor::fromHsv((colour++ * 67) % 360, 200, 200);
-        const QString tag = s.tag.trimmed();
-        const QString name =
-            QStringLiteral("Voie %1 %2%3 (%4)")
-                .arg(s.channel)
-                .arg(tag.isEmpty() ? QString() : tag + QStringLiteral(" : "), s.name, s.unit);
+        const QString name = QStringLiteral("Voie %1 %2 (%3)").arg(s.channel).arg(s.name, s.unit);
         bool first = true;
         for (const QList<QPointF>& segment : s.segments) {
             auto* line = new QLineSeries;

@@ -1,8 +1,9 @@
 // Pictures of the trend window over 24 hours and 30 days of a history file, into a folder.
 // For the README: the month that bench_history generates, under a virtual display:
 //
-//   xvfb-run -a -s "-screen 0 1024x768x24" merival-history-screenshots \
-//       build/bench-history/historique.sqlite docs/screenshots   (scripts/screenshots.sh does it)
+//   xvfb-run -a -s "-screen 0 1024x768x24" merival-history-screenshots
+//       build/bench-history/historique.sqlite docs/screenshots
+// (scripts/screenshots.sh does it).
 
 #include <QApplication>
 #include <QScreen>
