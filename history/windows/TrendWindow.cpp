@@ -124,7 +124,7 @@ private:
     QString whole_;
 };
 
-// Labels at round values, the axis' own ticks hidden under them.
+// The axis' labels and grid lines at the given marks only.
 void SetTicks(QCategoryAxis* axis, const QList<AxisTick>& ticks) {
     for (const QString& label : axis->categoriesLabels()) {
         axis->remove(label);
