@@ -68,9 +68,6 @@ void App::AttachAlarms() {
         if (e.raisesAlarm()) {
             op_->beep();
         }
-        if (alarmJournal_->isVisible()) {
-            alarmJournal_->Refresh();
-        }
     });
     alarmSettings_ = std::make_unique<AlarmSettingsDialog>(
         store_, *op_, decimalSeparator_,
@@ -122,14 +119,20 @@ void App::AttachPublishing() {
     main_->statusBar()->addWidget(state);
     state->setVisible(capability.settings().usable());
     // The label is the context: nothing reaches it once the main window is gone.
+    // The measurement window, maximised over the status bar, shows the link on a line of its own.
+    MERIVAL* main = main_.get();
     connect(&capability, &PublishingCapability::stateChanged, state,
-            [state](LinkState, const QString& text) {
+            [state, main](LinkState, const QString& text) {
                 state->setText(QStringLiteral("MQTT : ") + text);
+                main->setLinkState(state->text());
             });
     connect(publishDialog_.get(), &PublishDialog::saved, this,
-            [&capability, state](const PublishSettings& saved) {
+            [&capability, state, main](const PublishSettings& saved) {
                 capability.restart(saved);
                 state->setVisible(capability.settings().usable());
+                if (!capability.settings().usable()) {
+                    main->setLinkState({});
+                }
             });
 }
 

@@ -1,6 +1,7 @@
 // merival-history: the recorded history as CSV for a French spreadsheet, on standard output.
 //
 //   merival-history [--from DATE] [--to DATE] [--voie N] [--db FILE]
+//   merival-history --help | --version
 //
 // DATE is "AAAA-MM-JJ" or "AAAA-MM-JJ HH:MM", local time; --to takes in the whole day or
 // minute it names. The file defaults to "historique.sqlite" of the current directory.
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "config/AppInfo.h"
 #include "history/HistoryQuery.h"
 #include "history/Storage.h"
 
@@ -23,9 +25,17 @@ void PrintError(const QString& text) {
     std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
 }
 
+const char kUsage[] =
+    "usage : merival-history [--from DATE] [--to DATE] [--voie N] [--db FICHIER]\n"
+    "  L'historique enregistré, en CSV sur la sortie standard.\n"
+    "  DATE : AAAA-MM-JJ ou AAAA-MM-JJ HH:MM, heure locale ; --to inclut le jour ou la minute.\n"
+    "  --voie N : la voie 0 à 3 seule ; --db : le fichier (historique.sqlite du dossier).\n"
+    "  --help : cette aide ; --version : la version.\n";
+
 struct Options {
     ExportRequest request;
     QString path;
+    bool done = false;  // --help or --version answered
 };
 
 std::optional<Options> ParseOptions(const QStringList& arguments) {
@@ -34,6 +44,17 @@ std::optional<Options> ParseOptions(const QStringList& arguments) {
     const QStringList names{QStringLiteral("--from"), QStringLiteral("--to"),
                             QStringLiteral("--voie"), QStringLiteral("--db")};
     for (qsizetype i = 1; i < arguments.size(); ++i) {
+        if (arguments[i] == QStringLiteral("--help") || arguments[i] == QStringLiteral("-h")) {
+            std::fputs(kUsage, stdout);
+            options.done = true;
+            return options;
+        }
+        if (arguments[i] == QStringLiteral("--version")) {
+            std::printf("merival-history %s\n",
+                        qPrintable(QString::number(VersionNumber(), 'f', 2)));
+            options.done = true;
+            return options;
+        }
         QString name = arguments[i];
         QString value;
         const qsizetype equals = name.indexOf(u'=');
@@ -87,6 +108,9 @@ int Run() {
     const std::optional<Options> options = ParseOptions(QCoreApplication::arguments());
     if (!options) {
         return 2;
+    }
+    if (options->done) {
+        return std::fflush(stdout) == 0 ? 0 : 1;
     }
     const QString connection = QStringLiteral("merival-history");
     // Read-only: the program recording keeps its write-ahead log whatever happens here.
