@@ -17,7 +17,7 @@
 #include <ctime>
 
 #include "config/windows/ConfigW.h"
-#include "history/HistoryDatabase.h"
+#include "history/Storage.h"
 #include "history/windows/HistoryMenu.h"
 #include "shell/App.h"
 #include "shell/MERIVAL.h"

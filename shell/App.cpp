@@ -15,7 +15,7 @@
 #include "logger/windows/Extraction.h"
 #include "measure/MeasurementCycle.h"
 #include "measure/windows/F_Mesure.h"
-#include "serial/QtSerialPort.h"
+#include "serial/LinePort.h"
 #include "serial/windows/ConfLS.h"
 #include "shell/AppAlarms.h"
 #include "shell/MERIVAL.h"
@@ -28,7 +28,7 @@ App::App(AppOptions options)
       exit_(std::move(options.exit)),
       decimalSeparator_(options.decimalSeparator) {
     if (!port_) {
-        port_ = std::make_unique<QtSerialPort>();
+        port_ = MakePort();
     }
     transport_ = std::make_unique<Transport>(*port_, settings_);
     reader_ = std::make_unique<TransportRegisterReader>(*transport_);

@@ -4,7 +4,6 @@
 #include <QComboBox>
 #include <QDateTimeEdit>
 #include <QDialog>
-#include <QFileDialog>
 #include <QFormLayout>
 #include <QMenu>
 #include <QPushButton>
@@ -13,9 +12,10 @@
 
 #include "base/IniFile.h"
 #include "base/Operator.h"
-#include "history/HistoryDatabase.h"
 #include "history/HistoryRecorder.h"
+#include "history/Storage.h"
 #include "history/windows/TrendWindow.h"
+#include "shell/FileDialogs.h"
 
 namespace merival {
 namespace {
@@ -25,7 +25,7 @@ const QString kTitle = QStringLiteral("Historique");
 Status WriteCsv(const QString& database, const QString& path, const ExportRequest& request,
                 QChar decimal, qint64* rows) {
     const QString connection = QStringLiteral("merival-history-export");
-    Status status = OpenHistory(connection, database, false);
+    Status status = OpenStorage(connection, database, StorageAccess::Read).status;
     QSaveFile file(path);
     if (status.ok() && !file.open(QIODevice::WriteOnly)) {
         status = Status::Error(QStringLiteral("Le fichier « %1 » n'a pas pu être créé : %2")
@@ -40,7 +40,7 @@ Status WriteCsv(const QString& database, const QString& path, const ExportReques
         status = Status::Error(QStringLiteral("Le fichier « %1 » n'a pas pu être écrit : %2")
                                    .arg(path, file.errorString()));
     }
-    CloseHistory(connection);
+    CloseStorage(connection);
     return status;
 }
 
@@ -79,6 +79,10 @@ void HistoryMenu::StartRecording() {
         recorder_.reset();
         op_.beep();
         op_.message(message, kTitle, OperatorIcon::Exclamation);
+    });
+    // Recording goes on by itself once the file can be written again.
+    connect(recorder_.get(), &HistoryRecorder::troubled, this, [this](const QString& message) {
+        op_.message(message, kTitle, OperatorIcon::Information);
     });
     recorder_->Start();
 }
@@ -141,9 +145,9 @@ void HistoryMenu::BuildExportDialog() {
     auto* go = new QPushButton(QStringLiteral("Exporter…"), export_.get());
     go->setObjectName(QStringLiteral("ExporterFichier"));
     connect(go, &QPushButton::clicked, this, [this] {
-        const QString path = QFileDialog::getSaveFileName(
-            export_.get(), QStringLiteral("Exporter l'historique"),
-            QStringLiteral("historique.csv"), QStringLiteral("Fichiers CSV (*.csv)"));
+        const QString path =
+            AskSaveFile(export_.get(), QStringLiteral("Exporter l'historique"),
+                        QStringLiteral("historique.csv"), QStringLiteral("Fichiers CSV (*.csv)"));
         if (!path.isEmpty()) {
             ExportTo(path);
         }

@@ -13,7 +13,8 @@
 #include "common/ScriptedOperator.h"
 #include "common/TempDir.h"
 #include "config/windows/ConfigW.h"
-#include "history/HistoryDatabase.h"
+#include "history/HistoryQuery.h"
+#include "history/Storage.h"
 #include "instruments/Polling.h"
 #include "measure/ValueFormat.h"
 #include "measure/windows/F_Mesure.h"
@@ -178,17 +179,23 @@ TEST(EndToEnd, MeasuresFourChannelsOverTheSimulatorAndAbandons) {
     // Recording is on by default: every channel of the passes went into the history, values
     // (which sort before "HS") for the three stations that answered.
     ASSERT_TRUE(
-        OpenHistory(QStringLiteral("check"), dir.filePath("historique.sqlite"), false).ok());
+        OpenStorage(QStringLiteral("check"), dir.filePath("historique.sqlite"), StorageAccess::Read)
+            .status.ok());
     {
-        QSqlQuery q(QSqlDatabase::database(QStringLiteral("check")));
-        ASSERT_TRUE(
-            q.exec(QStringLiteral("SELECT voie, count(*), min(texte) FROM hist_mesures "
-                                  "GROUP BY voie ORDER BY voie")));
+        QList<StoredText> texts;
+        ASSERT_TRUE(ReadTexts(QStringLiteral("check"), {}, &texts).ok());
         for (int n = 0; n < 4; ++n) {
-            ASSERT_TRUE(q.next());
-            EXPECT_EQ(q.value(0).toInt(), n);
-            EXPECT_EQ(q.value(2).toString() == QLatin1String("HS"), n == 3);
+            QStringList channel;
+            for (const StoredText& t : texts) {
+                if (t.channel == n) {
+                    channel << t.text;
+                }
+            }
+            std::sort(channel.begin(), channel.end());
+            ASSERT_FALSE(channel.isEmpty());
+            EXPECT_EQ(channel[0] == QLatin1String("HS"), n == 3);
         }
+        QSqlQuery q(QSqlDatabase::database(QStringLiteral("check")));
         // One beep for ABANDON, one per alarm: the silent station, then each while the link
         // was missing.
         ASSERT_TRUE(q.exec(QStringLiteral("SELECT count(*), count(DISTINCT voie) FROM "
@@ -198,7 +205,7 @@ TEST(EndToEnd, MeasuresFourChannelsOverTheSimulatorAndAbandons) {
         EXPECT_EQ(op.beeps, 1 + q.value(0).toInt());
         EXPECT_EQ(q.value(1).toInt(), 4);
     }
-    CloseHistory(QStringLiteral("check"));
+    CloseStorage(QStringLiteral("check"));
     sim.terminate();
     EXPECT_TRUE(sim.waitForFinished(10000));
 }

@@ -37,12 +37,12 @@
 #include "base/IniFile.h"
 #include "config/ChannelStore.h"
 #include "diagnostics/ExchangeLog.h"
-#include "history/HistoryDatabase.h"
 #include "history/HistoryRecorder.h"
+#include "history/Storage.h"
 #include "instruments/Polling.h"
 #include "measure/MeasurementCycle.h"
 #include "publish/Publisher.h"
-#include "serial/QtSerialPort.h"
+#include "serial/LinePort.h"
 #include "serial/SerialSettings.h"
 #include "serial/Transport.h"
 
@@ -254,8 +254,8 @@ int Run(QCoreApplication& app) {
         return 1;
     }
 
-    QtSerialPort port;
-    Transport transport(port, settings);
+    const std::unique_ptr<SerialPortInterface> port = MakePort();
+    Transport transport(*port, settings);
     if (const Status opened = transport.OpenPort(); !opened.ok()) {
         PrintError(opened.message);
         return 1;
@@ -299,6 +299,7 @@ int Run(QCoreApplication& app) {
         recorder = std::make_unique<HistoryRecorder>(HistoryPath(),
                                                      LoadHistorySettings(*OpenIni()).retentionDays);
         QObject::connect(recorder.get(), &HistoryRecorder::failed, &app, PrintError);
+        QObject::connect(recorder.get(), &HistoryRecorder::troubled, &app, PrintError);
         QObject::connect(&cycle, &MeasurementCycle::reading, recorder.get(), &HistoryRecorder::Add);
         QObject::connect(&cycle, &MeasurementCycle::passFinished, recorder.get(),
                          &HistoryRecorder::EndPass);
