@@ -12,6 +12,7 @@
 #include "fuzz/FuzzCheck.h"
 #include "history/HistoryRecorder.h"
 #include "publish/PublishSettings.h"
+#include "serial/LinkSettings.h"
 
 using namespace merival;
 
@@ -21,14 +22,15 @@ struct Sections {
     HistorySettings history;
     AlarmSettings alarms;
     PublishSettings publish;
+    LinkSettings link;
 };
 
 Sections Load(const QString& path) {
     const auto ini = OpenIni(path);
     (void)IniStatus(*ini);
     Status warning;
-    return {LoadHistorySettings(*ini), LoadAlarmSettings(*ini, &warning),
-            LoadPublishSettings(*ini)};
+    return {LoadHistorySettings(*ini), LoadAlarmSettings(*ini, &warning), LoadPublishSettings(*ini),
+            LoadLinkSettings(*ini, &warning)};
 }
 
 // QSettings keeps recently read files in a cache keyed by name: a new name every time.
@@ -55,6 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         SaveHistorySettings(*ini, first.history);
         SaveAlarmSettings(*ini, first.alarms);
         SavePublishSettings(*ini, first.publish);
+        SaveLinkSettings(*ini, first.link);
         ini->sync();
         FUZZ_CHECK(IniStatus(*ini).ok(), "settings could not be written");
     }
@@ -65,6 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(second.alarms == first.alarms, "[Alarmes] read, written and read again differs");
     FUZZ_CHECK(second.publish == first.publish,
                "[Publication] read, written and read again differs");
+    FUZZ_CHECK(second.link == first.link, "[Liaison] read, written and read again differs");
     QFile::remove(in);
     QFile::remove(out);
     return 0;
