@@ -12,7 +12,6 @@
 #include "fuzz/FuzzCheck.h"
 #include "history/HistoryRecorder.h"
 #include "publish/PublishSettings.h"
-#include "serial/LinkSettings.h"
 
 using namespace merival;
 
@@ -22,15 +21,14 @@ struct Sections {
     HistorySettings history;
     AlarmSettings alarms;
     PublishSettings publish;
-    LinkSettings link;
 };
 
 Sections Load(const QString& path) {
     const auto ini = OpenIni(path);
     (void)IniStatus(*ini);
     Status warning;
-    return {LoadHistorySettings(*ini), LoadAlarmSettings(*ini, &warning), LoadPublishSettings(*ini),
-            LoadLinkSettings(*ini, &warning)};
+    return {LoadHistorySettings(*ini), LoadAlarmSettings(*ini, &warning),
+            LoadPublishSettings(*ini)};
 }
 
 // QSettings keeps recently read files in a cache keyed by name: a new name every time.
@@ -57,7 +55,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         SaveHistorySettings(*ini, first.history);
         SaveAlarmSettings(*ini, first.alarms);
         SavePublishSettings(*ini, first.publish);
-        SaveLinkSettings(*ini, first.link);
         ini->sync();
         FUZZ_CHECK(IniStatus(*ini).ok(), "settings could not be written");
     }
@@ -68,7 +65,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(second.alarms == first.alarms, "[Alarmes] read, written and read again differs");
     FUZZ_CHECK(second.publish == first.publish,
                "[Publication] read, written and read again differs");
-    FUZZ_CHECK(second.link == first.link, "[Liaison] read, written and read again differs");
     QFile::remove(in);
     QFile::remove(out);
     return 0;
