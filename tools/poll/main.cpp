@@ -3,7 +3,8 @@
 // line per polled channel: "Voie <n>", a tab, the value text with its CR LF turned into tabs.
 //
 //   merival-poll [--count N] [--interval MS] [--record] [--mqtt [--mqtt-config FILE]]
-//                [--trace] [--stats] [--alarms]
+//                [--trace] [--stats] [--alarms] [--web]
+//   merival-poll --web-user NAME [--role lecture|operateur]
 //
 // --record writes every reading into "historique.sqlite" as the desktop program does (the
 // retention of merival.ini applies); a file that cannot be used is reported and polling goes on.
@@ -13,6 +14,8 @@
 // --alarms evaluates the alarms of merival.ini, journals them and runs their command; each
 // event is printed after the value lines of its pass: "Alarme", channel, event, value text,
 // separated by tabs.
+// --web serves the web view of merival.ini's [Web] section while polling; --web-user adds a
+// user of its users file or sets their role and password (read from the terminal or stdin).
 //
 // Exit status: 0 after N passes or on SIGINT/SIGTERM (the pass in progress ends after its
 // current channel, as with ABANDON); 1 when an option, a file or the port cannot be used.
@@ -45,6 +48,8 @@
 #include "serial/QtSerialPort.h"
 #include "serial/SerialSettings.h"
 #include "serial/Transport.h"
+#include "tools/poll/PollWeb.h"
+#include "web/WebView.h"
 
 namespace merival {
 namespace {
@@ -70,6 +75,9 @@ struct Options {
     bool trace = false;
     bool stats = false;
     bool alarms = false;
+    bool web = false;
+    QString webUser;
+    QString webRole = QStringLiteral("lecture");
 };
 
 std::optional<long long> PositiveNumber(const QString& text, long long max) {
@@ -92,7 +100,8 @@ std::optional<Options> ParseOptions(const QStringList& arguments) {
             value = name.mid(equals + 1);
             name = name.left(equals);
         } else if ((name == QStringLiteral("--count") || name == QStringLiteral("--interval") ||
-                    name == QStringLiteral("--mqtt-config")) &&
+                    name == QStringLiteral("--mqtt-config") ||
+                    name == QStringLiteral("--web-user") || name == QStringLiteral("--role")) &&
                    i + 1 < arguments.size()) {
             value = arguments[++i];
         }
@@ -118,6 +127,12 @@ std::optional<Options> ParseOptions(const QStringList& arguments) {
                 return std::nullopt;
             }
             options.intervalMs = static_cast<int>(*ms);
+        } else if (name == QStringLiteral("--web") && equals < 0) {
+            options.web = true;
+        } else if (name == QStringLiteral("--web-user") && !value.isEmpty()) {
+            options.webUser = value;
+        } else if (name == QStringLiteral("--role") && !value.isEmpty()) {
+            options.webRole = value;
         } else if (name == QStringLiteral("--trace") && value.isEmpty()) {
             options.trace = true;
         } else if (name == QStringLiteral("--stats") && value.isEmpty()) {
@@ -125,7 +140,9 @@ std::optional<Options> ParseOptions(const QStringList& arguments) {
         } else {
             PrintError(QStringLiteral("option inconnue : « %1 »\nusage : merival-poll [--count N] "
                                       "[--interval MS] [--record] [--mqtt [--mqtt-config "
-                                      "FICHIER]] [--trace] [--stats] [--alarms]")
+                                      "FICHIER]] [--trace] [--stats] [--alarms] [--web]\n"
+                                      "        merival-poll --web-user NOM [--role "
+                                      "lecture|operateur]")
                            .arg(arguments[i]));
             return std::nullopt;
         }
@@ -227,6 +244,9 @@ int Run(QCoreApplication& app) {
     if (!options) {
         return 1;
     }
+    if (!options->webUser.isEmpty()) {
+        return SetWebUserFromConsole(options->webUser, options->webRole);
+    }
 
     if (!Readable(QStringLiteral("config.txt")) || !Readable(QStringLiteral("PortCom.dat"))) {
         return 1;
@@ -270,7 +290,7 @@ int Run(QCoreApplication& app) {
                            point.isEmpty() ? QChar(u'.') : point.at(0));
 
     ExchangeLog log;
-    if (options->trace || options->stats) {
+    if (options->trace || options->stats || options->web) {
         transport.setObserver(&log);
         QObject::connect(&cycle, &MeasurementCycle::polling, &log, &ExchangeLog::setChannel);
     }
@@ -324,6 +344,12 @@ int Run(QCoreApplication& app) {
         QObject::connect(alarms.get(), &Alarms::happened, &app,
                          [&](const AlarmEvent& e) { passEvents.append(e); });
         QObject::connect(alarms.get(), &Alarms::failed, &app, PrintError);
+    }
+
+    PollWeb web;
+    if (options->web &&
+        !(web = StartPollWeb(cycle, log, recorder.get(), alarms.get(), PrintError)).view) {
+        return 1;
     }
 
     QTimer tick;
