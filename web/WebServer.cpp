@@ -182,6 +182,11 @@ WebServer::Who WebServer::Identify(const QByteArray& cookies, const QByteArray& 
 }
 
 bool WebServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) {
+    // Taken but left unanswered, the push channel's upgrade becomes a WebSocket (the library
+    // hands the socket over when this returns true); on any other path it is not found.
+    if (request.value("upgrade").compare("websocket", Qt::CaseInsensitive) == 0) {
+        return request.url().path() == u"/api/direct";
+    }
     const QString peer = request.remoteAddress().toString();
     Send(request, socket, Route(request, request.url().path(), peer));
     return true;

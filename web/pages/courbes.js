@@ -14,6 +14,13 @@
     const d = new Date(ms - new Date(ms).getTimezoneOffset() * 60000);
     return d.toISOString().slice(0, 16);
   };
+  // French labels: the hour within a day and a half, else the day.
+  const etiquetteHeure = (d) => {
+    const long = periode.a - periode.de > 36 * 3600000;
+    return long ? d.toLocaleDateString('fr-FR', { day: '2-digit', month: '2-digit' }) + ' ' +
+      d.toLocaleTimeString('fr-FR', { hour: '2-digit', minute: '2-digit' })
+      : d.toLocaleTimeString('fr-FR', { hour: '2-digit', minute: '2-digit' });
+  };
   const voiesChoisies = () =>
     [...choix.querySelectorAll('input:checked')].map((c) => c.value);
 
@@ -60,6 +67,10 @@
         legend: 'follow',
         strokeWidth: 1.2,
         colors: ['#000080'],
+        axes: {
+          y: { axisLabelWidth: 80 },
+          x: { axisLabelFormatter: etiquetteHeure, valueFormatter: (ms) => new Date(ms).toLocaleString('fr-FR') },
+        },
       }));
     }
     zone.dataset.series = donnees.series.length;
