@@ -20,6 +20,7 @@
 #include "shell/AppAlarms.h"
 #include "shell/MERIVAL.h"
 #include "shell/QtOperator.h"
+#include "web/WebView.h"
 
 namespace merival {
 
@@ -110,6 +111,7 @@ void App::ShowMainWindow() {
         SetUpHistory();
         SetUpPublishing();
         AddDiagnosticMenu();
+        SetUpWeb();
         main_->Form_Load();
         return;
     }
@@ -137,6 +139,7 @@ F_Mesure* App::CreateMeasureWindow() {
     ConnectAlarms(window);
     ConnectHistory(window->cycle());
     WatchChannels(window->cycle());
+    ConnectWeb(window->cycle());
     return window;
 }
 

@@ -24,6 +24,7 @@ class ConfigW;
 class ExchangeLog;
 class MeasurementCycle;
 class TraficLigne;
+class WebView;
 class Extraction;
 class F_Mesure;
 class HistoryMenu;
@@ -102,6 +103,9 @@ private:
     void AddDiagnosticMenu();
     void WatchChannels(MeasurementCycle& cycle);
     void ShowTrafic();
+    // AppWeb.cpp: the web view of [Web], started with the main window.
+    void SetUpWeb();
+    void ConnectWeb(MeasurementCycle& cycle);
 
     ChannelStore store_;
     SerialSettings settings_;
@@ -119,6 +123,7 @@ private:
     AppPublishing* publishing_ = nullptr;  // child of this object
 
     std::unique_ptr<AppAlarms> alarms_;
+    std::unique_ptr<WebView> web_;  // its server thread ends before the alarms go
 
     // Declared last: the windows go before what they refer to.
     std::unique_ptr<ConfigW> config_;

@@ -120,10 +120,15 @@ Status SetWebUser(const QString& path, const QString& name, WebRole role,
     for (const WebUser& u : users) {
         bytes += u.name.toUtf8() + ':' + RoleName(u.role).toUtf8() + ':' + u.hash + '\n';
     }
+    // Made owner-only before any print is in it; the save keeps those permissions.
+    const auto ownerOnly = QFile::ReadOwner | QFile::WriteOwner;
+    if (QFile created(path); !created.exists()) {
+        created.open(QIODevice::WriteOnly | QIODevice::NewOnly, ownerOnly);
+    }
     if (Status saved = SaveWholeFile(path, bytes); !saved.ok()) {
         return saved;
     }
-    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    QFile::setPermissions(path, ownerOnly);
     return Status::Ok();
 }
 
