@@ -217,6 +217,10 @@ WebServer::Reply WebServer::Get(const QHttpServerRequest& request, const QString
         if (!asset->open && !who.known) {
             return {303, "text/plain; charset=utf-8", {}, {{"Location", "/connexion"}}};
         }
+        // Read once: the resources and the packaged library do not change under a running server.
+        if (const auto cached = assets_.constFind(asset->path); cached != assets_.cend()) {
+            return {200, asset->type, *cached, {}};
+        }
         QFile file(QString::fromLatin1(asset->file));
         if (!file.open(QIODevice::ReadOnly)) {
             return {500,
@@ -226,7 +230,7 @@ WebServer::Reply WebServer::Get(const QHttpServerRequest& request, const QString
                         .toUtf8(),
                     {}};
         }
-        return {200, asset->type, file.readAll(), {}};
+        return {200, asset->type, assets_[asset->path] = file.readAll(), {}};
     }
     if (path == u"/api/etat") {
         return State(who);

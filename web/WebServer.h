@@ -83,6 +83,7 @@ private:
     QElapsedTimer clock_;
     quint16 port_ = 0;
     QList<QWebSocket*> clients_;
+    QHash<const char*, QByteArray> assets_;
     bool databaseOpen_ = false;
     QByteArray basicSeen_;  // the last Basic credentials that passed, until when, whose
     qint64 basicUntilMs_ = 0;
