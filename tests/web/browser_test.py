@@ -3,7 +3,7 @@ page shows merival-poll's value texts for the same passes and follows by itself,
 draw, and on another address a login, an operator's acknowledgement and its refusal for a
 reader and for another origin.
 
-    browser_test.py BUILD_DIR [SCREENSHOT_DIR]"""
+    browser_test.py BUILD_DIR [SCREENSHOT_DIR [TEST...]]"""
 
 import http.server
 import json
@@ -107,6 +107,15 @@ class WebBrowserTest(unittest.TestCase):
         self.assertGreater(len(rows), 4)
         self.assertIn("pH bassin", csv)
         if SHOTS:
+            # A minute and a half of curves, shown as an operator would choose it.
+            time.sleep(90)
+            page.eval("""(() => {
+              const local = (ms) => new Date(ms - new Date(ms).getTimezoneOffset() * 60000).toISOString().slice(0, 16);
+              document.getElementById('de').value = local(Date.now() - 120000);
+              document.getElementById('a').value = local(Date.now() + 60000);
+              document.getElementById('afficher').click();
+            })()""")
+            time.sleep(1.5)
             page.screenshot(os.path.join(SHOTS, "web-curves.png"))
 
     def test_2_login_acknowledgement_and_refusals(self):
@@ -200,4 +209,4 @@ if __name__ == "__main__":
     if not os.access(cdp.CHROMIUM, os.X_OK):
         print("chromium is missing (scripts/deps.sh installs it)")
         sys.exit(77)
-    unittest.main(argv=[sys.argv[0], "-v"])
+    unittest.main(argv=[sys.argv[0], "-v", *sys.argv[3:]])

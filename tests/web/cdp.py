@@ -29,7 +29,7 @@ class Browser:
         self.proc = subprocess.Popen(
             [CHROMIUM, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
              "--no-first-run", "--disable-background-networking", "--disable-component-update",
-             "--disable-sync", "--remote-debugging-pipe", "--user-data-dir=" + self.profile,
+             "--disable-sync", "--lang=fr-FR", "--remote-debugging-pipe", "--user-data-dir=" + self.profile,
              "about:blank"],
             preexec_fn=wire, close_fds=False,
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)

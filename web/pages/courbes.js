@@ -14,12 +14,15 @@
     const d = new Date(ms - new Date(ms).getTimezoneOffset() * 60000);
     return d.toISOString().slice(0, 16);
   };
-  // French labels: the hour within a day and a half, else the day.
+  // French labels: seconds within a quarter of an hour, the hour within a day and a half,
+  // else the day as well.
   const etiquetteHeure = (d) => {
-    const long = periode.a - periode.de > 36 * 3600000;
-    return long ? d.toLocaleDateString('fr-FR', { day: '2-digit', month: '2-digit' }) + ' ' +
-      d.toLocaleTimeString('fr-FR', { hour: '2-digit', minute: '2-digit' })
-      : d.toLocaleTimeString('fr-FR', { hour: '2-digit', minute: '2-digit' });
+    const duree = periode.a - periode.de;
+    const heure = d.toLocaleTimeString('fr-FR', duree <= 15 * 60000
+      ? { hour: '2-digit', minute: '2-digit', second: '2-digit' }
+      : { hour: '2-digit', minute: '2-digit' });
+    return duree > 36 * 3600000
+      ? d.toLocaleDateString('fr-FR', { day: '2-digit', month: '2-digit' }) + ' ' + heure : heure;
   };
   const voiesChoisies = () =>
     [...choix.querySelectorAll('input:checked')].map((c) => c.value);
