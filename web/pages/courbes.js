@@ -72,7 +72,7 @@
         colors: ['#000080'],
         axes: {
           y: { axisLabelWidth: 80 },
-          x: { axisLabelFormatter: etiquetteHeure, valueFormatter: (ms) => new Date(ms).toLocaleString('fr-FR') },
+          x: { axisLabelWidth: 80, axisLabelFormatter: etiquetteHeure, valueFormatter: (ms) => new Date(ms).toLocaleString('fr-FR') },
         },
       }));
     }
