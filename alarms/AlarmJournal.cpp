@@ -57,7 +57,7 @@ QByteArray JournalCsv(const QList<AlarmEvent>& entries) {
         const QDateTime local = e.time.toLocalTime();
         text += QStringList{local.toString(QStringLiteral("dd/MM/yyyy")),
                             local.toString(QStringLiteral("HH:mm:ss")),
-                            QString::number(e.channel),
+                            e.channel < 0 ? QString() : QString::number(e.channel),
                             CsvField(e.tag),
                             CsvField(e.text),
                             CsvField(e.event)}

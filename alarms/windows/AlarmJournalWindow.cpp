@@ -82,7 +82,7 @@ void AlarmJournalWindow::Fill(const QList<AlarmEvent>& entries) {
         const QDateTime local = e.time.toLocalTime();
         const QStringList cells = {local.toString(QStringLiteral("dd/MM/yyyy")),
                                    local.toString(QStringLiteral("HH:mm:ss")),
-                                   QString::number(e.channel),
+                                   e.channel < 0 ? QString() : QString::number(e.channel),
                                    e.tag,
                                    e.text,
                                    e.event};

@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QWebSocket>
 
+#include "alarms/AlarmJournal.h"
 #include "common/HttpClient.h"
 #include "publish/Messages.h"
 #include "web/WebAccess.h"
@@ -353,6 +354,12 @@ TEST(WebMetrics, LabelsEscapedCountersOnlyForChannelsThatExchanged) {
     EXPECT_FALSE(text.contains("merival_temps_reponse_secondes{"));  // nothing timed yet
     EXPECT_TRUE(text.contains("merival_historique_passes_perdues_total 2\n"));
     EXPECT_TRUE(text.contains("merival_derniere_passe_secondes 1.5\n"));
+
+    // The browser's users journal without a channel: an empty cell, not "-1".
+    const AlarmEvent login{QDateTime::currentDateTimeUtc(), -1, QStringLiteral("oscar"),
+                           QStringLiteral("10.0.0.9"), QStringLiteral("Connexion web")};
+    EXPECT_TRUE(JournalCsv({login}).contains(";;oscar;10.0.0.9;Connexion web\r\n"));
+    EXPECT_EQ(JournalJson({login})[0].toObject()[QStringLiteral("voie")], QJsonValue());
 }
 
 }  // namespace
