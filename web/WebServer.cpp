@@ -405,18 +405,18 @@ WebServer::Reply WebServer::History(const QHttpServerRequest& request, bool csv)
         bool ok = false;
         const int channel = query.queryItemValue(QStringLiteral("voie")).toInt(&ok);
         what.channel = ok && channel >= 0 && channel < kChannelCount ? channel : -1;
-        QByteArray body;
-        const Status exported = ExportCsv(kConnection, what, u',', [&body](const QByteArray& b) {
-            body += b;
-            return true;
-        });
-        if (!exported.ok()) {
+        auto* file = new QTemporaryFile;
+        const bool opened = file->open();
+        const Status exported =
+            opened ? ExportCsv(kConnection, what, u',',
+                               [file](const QByteArray& b) { return file->write(b) == b.size(); })
+                   : Status::Error(QStringLiteral("Pas de fichier temporaire pour l'export (%1).")
+                                       .arg(file->errorString()));
+        if (!exported.ok() || !file->seek(0)) {
+            delete file;
             return {500, kJson, Message(exported.message), {}};
         }
-        return {200,
-                "text/csv; charset=utf-8",
-                body,
-                {{"Content-Disposition", "attachment; filename=\"historique.csv\""}}};
+        return {200, "text/csv; charset=utf-8", {}, {}, file};
     }
     TrendRequest what;
     what.period = {*from, *to};
@@ -477,6 +477,15 @@ WebServer::Reply WebServer::Journal(const QHttpServerRequest& request) {
 
 void WebServer::Send(const QHttpServerRequest& request, QTcpSocket* socket, const Reply& reply) {
     QHttpServerResponder responder = makeResponder(request, socket);
+    if (reply.file != nullptr) {
+        responder.write(reply.file,
+                        {{"Content-Type", reply.type},
+                         {"Content-Disposition", "attachment; filename=\"historique.csv\""},
+                         {"Cache-Control", "no-store"},
+                         {"X-Content-Type-Options", "nosniff"}},
+                        static_cast<QHttpServerResponder::StatusCode>(reply.status));
+        return;
+    }
     responder.writeStatusLine(static_cast<QHttpServerResponder::StatusCode>(reply.status));
     responder.writeHeader("Content-Type", reply.type);
     responder.writeHeader("Content-Length", QByteArray::number(reply.body.size()));

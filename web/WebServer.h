@@ -55,6 +55,9 @@ private:
         QByteArray type;
         QByteArray body;
         QList<QPair<QByteArray, QByteArray>> headers;
+        // A long CSV export: a file handed to the responder, which sends it in chunks and
+        // deletes it; never held in memory whole.
+        QIODevice* file = nullptr;
     };
 
     [[nodiscard]] qint64 NowMs() const { return clock_.elapsed(); }
