@@ -185,12 +185,15 @@ QByteArray MetricsText(const LiveSnapshot& s) {
     m.Family("merival_valeur", "gauge", "Nombre décodé de la dernière lecture, dans son unité.");
     for (const ChannelReading& r : s.readings) {
         for (const ReadingNumber& n : r.numbers) {
+            if (!n.value) {
+                continue;  // the text shows no number there
+            }
             m.Sample("merival_valeur",
                      {{"voie", Channel(r.channel)},
                       {"repere", r.tag},
                       {"grandeur", n.name},
                       {"unite", n.unit}},
-                     n.value);
+                     *n.value);
         }
     }
     m.Family("merival_temperature_celsius", "gauge", "Température affichée avec la valeur.");
