@@ -13,7 +13,8 @@
 #include <QUrlQuery>
 #include <QWebSocket>
 
-#include "history/HistoryDatabase.h"
+#include "history/HistoryQuery.h"
+#include "history/Storage.h"
 
 namespace merival {
 namespace {
@@ -96,7 +97,7 @@ WebServer::~WebServer() {
         delete client;
     }
     if (databaseOpen_) {
-        CloseHistory(kConnection);
+        CloseStorage(kConnection);
     }
 }
 
@@ -384,7 +385,7 @@ Status WebServer::OpenDatabase() {
     if (hooks_.historyPath.isEmpty()) {
         return Status::Error(QStringLiteral("Pas d'historique dans ce programme."));
     }
-    Status opened = OpenHistory(kConnection, hooks_.historyPath, false);
+    Status opened = OpenStorage(kConnection, hooks_.historyPath, StorageAccess::Read).status;
     databaseOpen_ = opened.ok();
     return opened;
 }

@@ -14,6 +14,7 @@
 #include "common/ScriptedOperator.h"
 #include "common/TempDir.h"
 #include "config/windows/ConfigW.h"
+#include "diagnostics/ExchangeLog.h"
 #include "diagnostics/windows/TraficLigne.h"
 #include "measure/windows/F_Mesure.h"
 #include "shell/App.h"
@@ -233,6 +234,8 @@ TEST_F(MERIVALTest, DiagnosticShowsTheExchangesOfTheMeasurement) {
     ASSERT_NE(window, nullptr);
     window->Minuterie1.stop();
     window->Minuterie1_Timer();
+    // The pass runs on the engine's thread.
+    ASSERT_TRUE(test::WaitUntil([this] { return app->exchangeLog().size() == 1; }, 5000));
 
     main->Diagnostic->actions().value(0)->trigger();
     auto* trafic = qobject_cast<TraficLigne*>(TopLevel("TraficLigne"));
@@ -258,9 +261,11 @@ TEST_F(MERIVALTest, QuitterDuringAPassEndsWithoutTheMeasurementWindowsStopHandli
     ASSERT_FALSE(window.isNull());
     ASSERT_TRUE(port->isOpen());  // the fake port never answers
 
-    // Quitter is chosen while channel 0 waits for its (real, 2 s) reply time-out.
+    // Quitter is chosen while channel 0 waits, on the engine's thread, for its (real, 2 s)
+    // reply time-out.
     QTimer::singleShot(50, main, [this] { main->Quitter->trigger(); });
     window->Minuterie1_Timer();
+    ASSERT_TRUE(test::WaitUntil([this] { return app->Ending(); }, 5000));
 
     EXPECT_EQ(exitCodes, std::vector<int>{0});
     EXPECT_TRUE(app->Ending());

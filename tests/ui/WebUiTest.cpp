@@ -10,7 +10,7 @@
 #include "common/ScriptedOperator.h"
 #include "common/TempDir.h"
 #include "config/windows/ConfigW.h"
-#include "history/HistoryDatabase.h"
+#include "history/Storage.h"
 #include "shell/App.h"
 #include "ui/UiFakes.h"
 
@@ -55,8 +55,9 @@ TEST(DesktopWebView, ServesAcknowledgesAndJournals) {
         }
         EXPECT_TRUE(op.shown.empty()) << op.texts().join(" | ").toStdString();
     }
-    ASSERT_TRUE(
-        OpenHistory(QStringLiteral("web-check"), dir.filePath("historique.sqlite"), false).ok());
+    ASSERT_TRUE(OpenStorage(QStringLiteral("web-check"), dir.filePath("historique.sqlite"),
+                            StorageAccess::Read)
+                    .status.ok());
     QSqlQuery q(QSqlDatabase::database(QStringLiteral("web-check")));
     ASSERT_TRUE(q.exec(QStringLiteral("SELECT voie, repere, evenement FROM journal_alarmes")));
     ASSERT_TRUE(q.next());
@@ -64,7 +65,7 @@ TEST(DesktopWebView, ServesAcknowledgesAndJournals) {
     EXPECT_EQ(q.value(1).toString(), QStringLiteral("local"));
     EXPECT_EQ(q.value(2).toString(), QStringLiteral("Acquittement web"));
     q.finish();
-    CloseHistory(QStringLiteral("web-check"));
+    CloseStorage(QStringLiteral("web-check"));
 }
 
 }  // namespace

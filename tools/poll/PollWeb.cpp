@@ -8,13 +8,9 @@
 #include <iostream>
 #include <string>
 
-#include "alarms/Alarms.h"
 #include "base/IniFile.h"
-#include "diagnostics/ExchangeLog.h"
-#include "history/HistoryDatabase.h"
-#include "history/HistoryRecorder.h"
-#include "measure/MeasurementCycle.h"
-#include "web/WebView.h"
+#include "web/WebSettings.h"
+#include "web/WebUsers.h"
 
 namespace merival {
 namespace {
@@ -49,53 +45,6 @@ QByteArray ReadSecretLine(const char* prompt) {
 }
 
 }  // namespace
-
-PollWeb StartPollWeb(MeasurementCycle& cycle, ExchangeLog& log, HistoryRecorder* recorder,
-                     Alarms* alarms, const std::function<void(const QString&)>& error) {
-    PollWeb web;
-    WebView::Sources sources;
-    sources.stats = [&log] { return log.stats(); };
-    if (recorder != nullptr) {
-        sources.droppedPasses = [recorder] { return recorder->droppedPasses(); };
-    }
-    sources.historyPath = HistoryPath();
-    sources.iniDirectory = QFileInfo(IniPath()).absoluteDir();
-    auto view = std::make_unique<WebView>(std::move(sources));
-    view->readSettings(*OpenIni());
-    if (!view->settings().active) {
-        error(QStringLiteral("serveur web non configuré dans « %1 » ([Web], Actif=true)")
-                  .arg(IniPath()));
-        return {};
-    }
-    AlarmJournal* journal = nullptr;
-    if (alarms != nullptr) {
-        view->setAlarmsAvailable(true);
-        journal = &alarms->journal();
-        for (int n = 0; n < kChannelCount; ++n) {
-            view->setAlarmState(n, alarms->engine().State(n));
-        }
-        QObject::connect(alarms, &Alarms::stateChanged, view.get(), &WebView::setAlarmState);
-        QObject::connect(view.get(), &WebView::acknowledgeRequested, alarms,
-                         &Alarms::AcknowledgeAll);
-    } else {
-        web.journal = std::make_unique<AlarmJournal>();
-        journal = web.journal.get();
-        QObject::connect(journal, &AlarmJournal::failed, journal, error);
-    }
-    QObject::connect(view.get(), &WebView::journalRequested, journal, &AlarmJournal::Append);
-    QObject::connect(view.get(), &WebView::failed, view.get(), error);
-    WebView* raw = view.get();
-    QObject::connect(&cycle, &MeasurementCycle::reading, raw, &WebView::takeReading);
-    QObject::connect(&cycle, &MeasurementCycle::passFinished, raw, [raw] {
-        raw->passFinished({0, QDateTime::currentDateTimeUtc()});
-    });
-    view->start();
-    if (view->port() == 0) {
-        return {};
-    }
-    web.view = std::move(view);
-    return web;
-}
 
 int SetWebUserFromConsole(const QString& name, const QString& roleName) {
     const std::optional<WebRole> role = ParseRole(roleName);
