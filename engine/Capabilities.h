@@ -13,10 +13,12 @@ class QSettings;
 
 namespace merival {
 
+class AlarmJournal;
 class AlarmsCapability;
 class HistoryCapability;
 class MeasurementEngine;
 class PublishingCapability;
+class WebView;
 
 // What watches one line, listed once: the desktop program and merival-poll build the same
 // list (the console chooses which). The next capability is one more entry here.
@@ -26,6 +28,7 @@ public:
         bool history = true;
         bool alarms = true;
         bool publishing = true;
+        bool web = false;  // [Web] is read all the same: Actif=false serves nothing
         DiagnosticsConsole console;
         QDir iniDirectory = QDir::current();  // files named by [Publication] are relative to it
         QString databasePath;                 // empty: historique.sqlite of the working directory
@@ -47,10 +50,13 @@ public:
     [[nodiscard]] AlarmsCapability* alarms() const { return alarms_; }
     [[nodiscard]] PublishingCapability* publishing() const { return publishing_; }
     [[nodiscard]] DiagnosticsCapability& diagnostics() const { return *diagnostics_; }
+    [[nodiscard]] WebView* web() const { return web_; }
 
 private:
     template <typename T>
     T* Add(std::unique_ptr<T> capability);
+    // The alarm chain is made anew at each start: the web view follows the current one.
+    void WireWeb();
 
     MeasurementEngine& engine_;
     std::vector<std::unique_ptr<Capability>> list_;
@@ -59,6 +65,9 @@ private:
     AlarmsCapability* alarms_ = nullptr;
     PublishingCapability* publishing_ = nullptr;
     DiagnosticsCapability* diagnostics_ = nullptr;
+    WebView* web_ = nullptr;
+    // Where the web view journals its logins when there is no alarm chain.
+    std::unique_ptr<AlarmJournal> webJournal_;
 };
 
 }  // namespace merival

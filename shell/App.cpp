@@ -22,6 +22,7 @@
 #include "serial/windows/ConfLS.h"
 #include "shell/MERIVAL.h"
 #include "shell/QtOperator.h"
+#include "web/WebSettings.h"
 
 namespace merival {
 
@@ -41,7 +42,9 @@ App::App(AppOptions options)
     QApplication::setQuitOnLastWindowClosed(false);
 
     engine_ = std::make_unique<MeasurementEngine>(std::move(options.port), decimalSeparator_);
-    capabilities_ = std::make_unique<Capabilities>(*engine_, Capabilities::Choice{});
+    Capabilities::Choice choice;
+    choice.web = LoadWebSettings(*OpenIni()).active;
+    capabilities_ = std::make_unique<Capabilities>(*engine_, choice);
     // The engine works on a copy of the channels, renewed at every change.
     auto copyChannels = [this] { engine_->setChannels(store_.Records()); };
     connect(&store_, &ChannelStore::recordChanged, this, copyChannels);

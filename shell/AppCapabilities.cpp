@@ -19,6 +19,7 @@
 #include "publish/windows/PublishDialog.h"
 #include "shell/App.h"
 #include "shell/MERIVAL.h"
+#include "web/WebView.h"
 
 namespace merival {
 namespace {
@@ -48,6 +49,9 @@ QAction* AddEntry(QMenu& menu, const QString& text, const QString& name) {
 void App::AttachCapabilities() {
     const std::unique_ptr<QSettings> ini = OpenIni();
     capabilities_->readSettings(*ini);
+    if (WebView* web = capabilities_->web()) {
+        connect(web, &WebView::failed, this, &App::Report);
+    }
     capabilities_->start();
     historyMenu_ = std::make_unique<HistoryMenu>(*main_->Historique, *capabilities_->history(),
                                                  *op_, decimalSeparator_);
