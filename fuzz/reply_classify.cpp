@@ -51,6 +51,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;
         case Outcome::BadCrc:
         case Outcome::WrongAddress:
+        case Outcome::ConnectionRefused:
+        case Outcome::ConnectionLost:
+        case Outcome::WrongTransaction:
             break;
     }
     FUZZ_CHECK(e.reply.size() <= kKeptReplyBytes, "more reply bytes kept than the bound");
