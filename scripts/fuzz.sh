@@ -45,7 +45,7 @@ run_target() {
     if "$dir/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
         -max_len=4096 -print_final_stats=1 -artifact_prefix="$dir/findings/$target-" \
         "$corpus" >"$log" 2>&1; then
-        summary="$(grep -E '^(Done|stat::number_of_executed_units)' "$log" || true)"
+        summary="$(grep -E '^(#[0-9]+[[:space:]]+DONE|Done|stat::number_of_executed_units)' "$log" || true)"
         echo 0 >"$dir/findings/$target.status"
     else
         summary="fuzz_$target: FINDING (log $log)
