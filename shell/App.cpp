@@ -106,6 +106,7 @@ void App::ShowMainWindow() {
         commands.endApplication = [this] { EndApplication(); };
         main_ = std::make_unique<MERIVAL>(store_, state_, *op_, std::move(commands));
         SetUpAlarms();
+        SetUpNotifications();
         SetMessageParent(main_.get());
         SetUpHistory();
         SetUpPublishing();

@@ -95,6 +95,8 @@ private:
     // AppHistory.cpp: the "Historique" menu, fed with the measurement window's readings.
     void SetUpHistory();
     void ConnectHistory(MeasurementCycle& cycle);
+    // Alarm notifications and the alarm report (shell/AppNotify.cpp).
+    void SetUpNotifications();
     // Its menu entry, the publisher and its state in the status bar (shell/AppPublish.cpp).
     void SetUpPublishing();
     // Diagnostics (AppDiagnostics.cpp): the log on the transport, the menu, the cycle's hook.

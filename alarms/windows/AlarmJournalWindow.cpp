@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLabel>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -48,8 +49,14 @@ AlarmJournalWindow::AlarmJournalWindow(AlarmJournal& journal, Operator& op,
     buttons->addWidget(Exporter);
     buttons->addStretch();
     buttons->addWidget(Fermer);
+    Notifications = new QLabel(this);
+    Notifications->setObjectName(QStringLiteral("Notifications"));
+    Notifications->setWordWrap(true);
+    Notifications->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    Notifications->hide();
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(Tableau);
+    layout->addWidget(Notifications);
     layout->addLayout(buttons);
     resize(820, 480);
 
@@ -92,6 +99,11 @@ void AlarmJournalWindow::Fill(const QList<AlarmEvent>& entries) {
     }
     Tableau->resizeColumnsToContents();
     Q_EMIT shown();
+}
+
+void AlarmJournalWindow::setDeliveryText(const QString& text) {
+    Notifications->setText(text);
+    Notifications->setVisible(!text.isEmpty());
 }
 
 bool AlarmJournalWindow::ExportCsv(const QString& path) {

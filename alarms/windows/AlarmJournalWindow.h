@@ -6,6 +6,7 @@
 
 #include "alarms/AlarmEngine.h"
 
+class QLabel;
 class QPushButton;
 class QTableWidget;
 
@@ -29,11 +30,14 @@ public:
     bool ExportCsv(const QString& path);
 
     [[nodiscard]] const QList<AlarmEvent>& entries() const { return entries_; }
+    // The state of the notifications, under the table; empty hides the line.
+    void setDeliveryText(const QString& text);
 
     QTableWidget* Tableau = nullptr;
     QPushButton* Actualiser = nullptr;
     QPushButton* Exporter = nullptr;
     QPushButton* Fermer = nullptr;
+    QLabel* Notifications = nullptr;
 
 Q_SIGNALS:
     // The rows were filled from the journal.

@@ -1,6 +1,10 @@
 // merival-history: the recorded history as CSV for a French spreadsheet, on standard output.
 //
 //   merival-history [--from DATE] [--to DATE] [--voie N] [--db FILE]
+//   merival-history --rapport-alarmes [--from DATE] [--to DATE] [--db FILE]
+//
+// The second form prints the alarm-management report of the journal instead: by default from
+// the first event to now.
 //
 // DATE is "AAAA-MM-JJ" or "AAAA-MM-JJ HH:MM", local time; --to takes in the whole day or
 // minute it names. The file defaults to "historique.sqlite" of the current directory.
@@ -8,12 +12,14 @@
 // output fails; 2 for a bad argument.
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QLocale>
 #include <cstdio>
 #include <optional>
 
 #include "history/HistoryDatabase.h"
 #include "history/HistoryQuery.h"
+#include "notify/AlarmReport.h"
 
 namespace merival {
 namespace {
@@ -26,6 +32,7 @@ void PrintError(const QString& text) {
 struct Options {
     ExportRequest request;
     QString path;
+    bool alarmReport = false;
 };
 
 std::optional<Options> ParseOptions(const QStringList& arguments) {
@@ -34,6 +41,10 @@ std::optional<Options> ParseOptions(const QStringList& arguments) {
     const QStringList names{QStringLiteral("--from"), QStringLiteral("--to"),
                             QStringLiteral("--voie"), QStringLiteral("--db")};
     for (qsizetype i = 1; i < arguments.size(); ++i) {
+        if (arguments[i] == QStringLiteral("--rapport-alarmes")) {
+            options.alarmReport = true;
+            continue;
+        }
         QString name = arguments[i];
         QString value;
         const qsizetype equals = name.indexOf(u'=');
@@ -43,10 +54,11 @@ std::optional<Options> ParseOptions(const QStringList& arguments) {
         } else if (names.contains(name) && i + 1 < arguments.size()) {
             value = arguments[++i];
         } else {
-            PrintError(QStringLiteral("option inconnue ou sans valeur : « %1 »\nusage : "
-                                      "merival-history [--from DATE] [--to DATE] [--voie N] "
-                                      "[--db FICHIER]")
-                           .arg(arguments[i]));
+            PrintError(
+                QStringLiteral("option inconnue ou sans valeur : « %1 »\nusage : "
+                               "merival-history [--rapport-alarmes] [--from DATE] [--to DATE] "
+                               "[--voie N] [--db FICHIER]")
+                    .arg(arguments[i]));
             return std::nullopt;
         }
         bool ok = true;
@@ -78,6 +90,35 @@ std::optional<Options> ParseOptions(const QStringList& arguments) {
     return options;
 }
 
+bool Print(const QByteArray& bytes) {
+    return std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) ==
+               size_t(bytes.size()) &&
+           std::fflush(stdout) == 0;
+}
+
+int AlarmReport(const QString& connection, const Options& options) {
+    HistoryPeriod period = options.request.period;
+    QList<JournalRow> rows;
+    const Status read = ReadJournalRows(connection, period.fromMs, period.toMs, &rows);
+    CloseHistory(connection);
+    if (!read.ok()) {
+        PrintError(read.message);
+        return 1;
+    }
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (period.toMs == std::numeric_limits<qint64>::max()) {
+        period.toMs = std::max(now, rows.isEmpty() ? now : rows.last().ms + 1);
+    }
+    if (period.fromMs == std::numeric_limits<qint64>::min()) {
+        period.fromMs = rows.isEmpty() ? period.toMs - 24 * 3600000LL : rows.first().ms;
+    }
+    if (!Print(FormatAlarmReport(ComputeAlarmReport(rows, period.fromMs, period.toMs)).toUtf8())) {
+        PrintError(QStringLiteral("l'écriture sur la sortie a échoué"));
+        return 1;
+    }
+    return 0;
+}
+
 int Run() {
     const std::optional<Options> options = ParseOptions(QCoreApplication::arguments());
     if (!options) {
@@ -87,6 +128,9 @@ int Run() {
     if (const Status opened = OpenHistory(connection, options->path, false); !opened.ok()) {
         PrintError(opened.message);
         return 1;
+    }
+    if (options->alarmReport) {
+        return AlarmReport(connection, *options);
     }
     const QString point = QLocale::system().decimalPoint();
     const Status exported =

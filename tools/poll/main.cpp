@@ -10,7 +10,8 @@
 // --mqtt also publishes every reading as the desktop program does, with the [Publication]
 // section of merival.ini (or FILE); a refusal by the broker goes to the standard error.
 // --trace adds one line per exchange on stderr, --stats the statistics per channel at the end.
-// --alarms evaluates the alarms of merival.ini, journals them and runs their command; each
+// --alarms evaluates the alarms of merival.ini, journals them, runs their command and sends
+// the notifications of its [Notifications] section; each
 // event is printed after the value lines of its pass: "Alarme", channel, event, value text,
 // separated by tabs.
 //
@@ -41,6 +42,7 @@
 #include "history/HistoryRecorder.h"
 #include "instruments/Polling.h"
 #include "measure/MeasurementCycle.h"
+#include "notify/Notifier.h"
 #include "publish/Publisher.h"
 #include "serial/QtSerialPort.h"
 #include "serial/SerialSettings.h"
@@ -311,6 +313,7 @@ int Run(QCoreApplication& app) {
     const AlarmSettings alarmSettings = LoadAlarmSettings(*alarmIni, &alarmWarning);
     cycle.setSilentStations(alarmSettings.lossPasses,
                             qRound64(alarmSettings.silentIntervalSeconds * 1000));
+    std::unique_ptr<Notifier> notifier;
     std::unique_ptr<Alarms> alarms;
     QList<AlarmEvent> passEvents;
     if (options->alarms) {
@@ -320,6 +323,14 @@ int Run(QCoreApplication& app) {
             }
         }
         alarms = std::make_unique<Alarms>(alarmSettings);
+        // Sees each reading before the alarms do, so that an event carries its reading.
+        notifier = std::make_unique<Notifier>();
+        notifier->readSettings(*alarmIni);
+        QObject::connect(&cycle, &MeasurementCycle::reading, notifier.get(),
+                         [&](const ChannelReading& r) { notifier->takeReading(r); });
+        QObject::connect(alarms.get(), &Alarms::happened, notifier.get(), &Notifier::Notify);
+        QObject::connect(notifier.get(), &Notifier::failed, &app, PrintError);
+        notifier->start();
         QObject::connect(&cycle, &MeasurementCycle::reading, alarms.get(), &Alarms::Feed);
         QObject::connect(alarms.get(), &Alarms::happened, &app,
                          [&](const AlarmEvent& e) { passEvents.append(e); });
