@@ -15,6 +15,7 @@
 #include <QSqlQuery>
 #include <QVariant>
 #include <cstdio>
+#include <ctime>
 
 #include "alarms/AlarmEngine.h"
 #include "history/HistoryDatabase.h"
@@ -25,6 +26,13 @@ using namespace merival;
 namespace {
 
 constexpr qint64 kYearMs = 365LL * 24 * 3600000;
+
+// Processor time: on a shared machine the wall clock also counts the others' work.
+double CpuMs() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+}
 
 bool Generate(const QString& path, qint64 startMs) {
     const QString connection = QStringLiteral("bench-gen");
@@ -92,6 +100,7 @@ int main(int argc, char** argv) {
     for (int run = 0; run < 3; ++run) {
         QElapsedTimer timer;
         timer.start();
+        const double cpuStart = CpuMs();
         const QString connection = QStringLiteral("bench-read");
         QList<JournalRow> rows;
         if (!OpenHistory(connection, path, false).ok() ||
@@ -104,11 +113,14 @@ int main(int argc, char** argv) {
         const AlarmReport report = ComputeAlarmReport(rows, start, start + kYearMs);
         const QString text = FormatAlarmReport(report);
         const qint64 totalMs = timer.elapsed();
+        const double cpuMs = CpuMs() - cpuStart;
         std::printf(
-            "run %d: %lld journal rows, %d alarms, %lld floods: read %lld ms, "
-            "computed %lld ms, total %lld ms (target < 2000 ms)\n",
+            "run %d: %lld journal rows, %d alarms, %lld floods, %lld chattering: read "
+            "%lld ms, computed %lld ms, total %lld ms, processor %.0f ms (target < 2000 "
+            "ms)\n",
             run + 1, qlonglong(rows.size()), report.alarms, qlonglong(report.floods.size()),
-            qlonglong(readMs), qlonglong(totalMs - readMs), qlonglong(totalMs));
+            qlonglong(report.chattering.size()), qlonglong(readMs), qlonglong(totalMs - readMs),
+            qlonglong(totalMs), cpuMs);
     }
     return 0;
 }
