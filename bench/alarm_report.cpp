@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
         const double cpuStart = CpuMs();
         const QString connection = QStringLiteral("bench-read");
         QList<JournalRow> rows;
-        if (!OpenHistory(connection, path, false).ok() ||
+        if (!OpenJournalReadOnly(connection, path).ok() ||
             !ReadJournalRows(connection, start, start + kYearMs, &rows).ok()) {
             std::fprintf(stderr, "reading failed\n");
             return 1;

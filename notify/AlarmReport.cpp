@@ -3,10 +3,13 @@
 #include <sqlite3.h>
 
 #include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
 #include <QHash>
 #include <QLocale>
 #include <QSqlDatabase>
 #include <QSqlDriver>
+#include <QSqlQuery>
 #include <QVariant>
 #include <algorithm>
 #include <array>
@@ -14,6 +17,7 @@
 
 #include "alarms/AlarmEngine.h"
 #include "config/AppInfo.h"
+#include "history/HistoryDatabase.h"
 
 namespace merival {
 namespace {
@@ -224,6 +228,33 @@ QString FormatAlarmReport(const AlarmReport& r) {
                             : QStringLiteral("aucun acquittement");
     t += QStringLiteral(" ; non acquittées en fin de période : %1\n").arg(r.neverAcknowledged);
     return t;
+}
+
+Status OpenJournalReadOnly(const QString& connection, const QString& path) {
+    const QString name = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+    if (!QFileInfo(path).isFile()) {
+        return Status::Error(QStringLiteral("Le fichier « %1 » est introuvable.").arg(name));
+    }
+    Status status;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=2000"));
+        QSqlQuery id(db);
+        if (!db.open() || !id.exec(QStringLiteral("PRAGMA application_id")) || !id.next()) {
+            status = Status::Error(
+                QStringLiteral("Le fichier « %1 » est endommagé ou n'est pas une base de "
+                               "données SQLite.")
+                    .arg(name));
+        } else if (id.value(0).toLongLong() != kApplicationId) {
+            status = Status::Error(
+                QStringLiteral("Le fichier « %1 » n'est pas un journal de MERIVAL.").arg(name));
+        }
+    }
+    if (!status.ok()) {
+        CloseHistory(connection);
+    }
+    return status;
 }
 
 Status ReadJournalRows(const QString& connection, qint64 fromMs, qint64 toMs,

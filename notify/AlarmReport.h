@@ -70,6 +70,11 @@ inline constexpr int kChatterAlarms = 3;
 // The report as French text, times local.
 [[nodiscard]] QString FormatAlarmReport(const AlarmReport& report);
 
+// Opens "historique.sqlite" read-only on a connection of that name in the calling thread, for
+// the report: it may hold a journal and no history (recording off). Refuses a missing file or
+// one that is not ours, with a French message; on failure the connection is removed again.
+[[nodiscard]] Status OpenJournalReadOnly(const QString& connection, const QString& path);
+
 // The journal's rows of [fromMs, toMs), in time order, on a connection opened in the calling
 // thread. A file without a journal yet gives no rows.
 [[nodiscard]] Status ReadJournalRows(const QString& connection, qint64 fromMs, qint64 toMs,

@@ -92,7 +92,7 @@ void AlarmReportWindow::Calculer_Click() {
     worker_.reset(QThread::create([this, path = path_, from, to] {
         const QString connection = QStringLiteral("merival-rapport");
         QList<JournalRow> rows;
-        Status status = OpenHistory(connection, path, false);
+        Status status = OpenJournalReadOnly(connection, path);
         if (status.ok()) {
             status = ReadJournalRows(connection, from, to, &rows);
             CloseHistory(connection);

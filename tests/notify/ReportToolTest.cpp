@@ -4,6 +4,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 
+#include "alarms/AlarmJournal.h"
 #include "common/TempDir.h"
 #include "history/HistoryDatabase.h"
 
@@ -55,6 +56,17 @@ TEST(ReportTool, PrintsTheReportOfTheChosenPeriod) {
         << out.toStdString();
     EXPECT_TRUE(out.contains("Voie 3 (Cuve), Seuil bas : 2 activations en rafale"))
         << out.toStdString();
+
+    // A folder where recording is off holds the journal alone: it is reported all the same.
+    QFile::remove(dir.filePath("historique.sqlite"));
+    {
+        AlarmJournal journal;
+        journal.Append({QDateTime::currentDateTimeUtc(), 1, "Seul", "HS", "Seuil haut"});
+    }
+    tool.start(kTool, {"--rapport-alarmes"});
+    ASSERT_TRUE(tool.waitForFinished(30000));
+    EXPECT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().toStdString();
+    EXPECT_TRUE(tool.readAllStandardOutput().contains("1. Voie 1 (Seul), Seuil haut : 1"));
 
     tool.start(kTool, {"--rapport-alarmes", "--from", "2026-04-03", "--to", "2026-04-01"});
     ASSERT_TRUE(tool.waitForFinished(30000));

@@ -125,12 +125,16 @@ int Run() {
         return 2;
     }
     const QString connection = QStringLiteral("merival-history");
+    if (options->alarmReport) {
+        if (const Status opened = OpenJournalReadOnly(connection, options->path); !opened.ok()) {
+            PrintError(opened.message);
+            return 1;
+        }
+        return AlarmReport(connection, *options);
+    }
     if (const Status opened = OpenHistory(connection, options->path, false); !opened.ok()) {
         PrintError(opened.message);
         return 1;
-    }
-    if (options->alarmReport) {
-        return AlarmReport(connection, *options);
     }
     const QString point = QLocale::system().decimalPoint();
     const Status exported =
