@@ -49,6 +49,7 @@ void NotifyWorker::Resume() {
             }
         }
     }
+    Q_EMIT summary(store_.Summary());
     Process();
 }
 
@@ -205,6 +206,12 @@ void NotifyWorker::Try(const QString& way, QList<QueuedDelivery> batch, qint64 n
     }
     Report(store_.Update(retried, delivery_state::kRetry, result.reply, nowMs));
     Report(store_.Update(givenUp, delivery_state::kGivenUp, result.reply, nowMs));
+    if (!givenUp.isEmpty()) {
+        Q_EMIT failed(QStringLiteral("%1 événement(s) d'alarme n'ont pas pu partir par %2 après "
+                                     "une heure d'essais (%3).")
+                          .arg(givenUp.size())
+                          .arg(way, result.reply));
+    }
     for (QueuedDelivery& q : queue_) {
         for (const QueuedDelivery& r : std::as_const(retried)) {
             if (r.way == q.way && r.notification == q.notification &&
