@@ -325,11 +325,11 @@ int Run(QCoreApplication& app) {
         alarms = std::make_unique<Alarms>(alarmSettings);
         // Sees each reading before the alarms do, so that an event carries its reading.
         notifier = std::make_unique<Notifier>();
+        QObject::connect(notifier.get(), &Notifier::failed, &app, PrintError);
         notifier->readSettings(*alarmIni);
         QObject::connect(&cycle, &MeasurementCycle::reading, notifier.get(),
                          [&](const ChannelReading& r) { notifier->takeReading(r); });
         QObject::connect(alarms.get(), &Alarms::happened, notifier.get(), &Notifier::Notify);
-        QObject::connect(notifier.get(), &Notifier::failed, &app, PrintError);
         notifier->start();
         QObject::connect(&cycle, &MeasurementCycle::reading, alarms.get(), &Alarms::Feed);
         QObject::connect(alarms.get(), &Alarms::happened, &app,
