@@ -2,7 +2,26 @@
 
 namespace merival {
 
-AlarmEngine::AlarmEngine(AlarmSettings settings) : settings_(std::move(settings)) {}
+QString alarm_event::UnitMismatch(const QString& readingUnit, const QString& limitsUnit) {
+    return QStringLiteral("Seuils non comparés : valeur en « %1 », seuils en « %2 »")
+        .arg(readingUnit, limitsUnit);
+}
+
+AlarmEngine::AlarmEngine(AlarmSettings settings) {
+    setSettings(settings);
+}
+
+void AlarmEngine::setSettings(const AlarmSettings& settings) {
+    settings_ = settings;
+    for (int n = 0; n < kChannelCount; ++n) {
+        channels_[n].limitsUnit = settings.channels[n].unit;
+        channels_[n].unitReported = false;
+    }
+}
+
+QString AlarmEngine::MainUnit(int channel) const {
+    return channel >= 0 && channel < kChannelCount ? channels_[channel].mainUnit : QString();
+}
 
 AlarmState AlarmEngine::State(int channel) const {
     return channel >= 0 && channel < kChannelCount ? channels_[channel].state : AlarmState::Normal;
@@ -20,25 +39,49 @@ AlarmEngine::Cause AlarmEngine::LimitTarget(const Channel& c, int channel, doubl
     return Cause::None;
 }
 
-void AlarmEngine::UpdateLimit(Channel& c, int channel, const ChannelReading& reading) {
+QList<AlarmEvent> AlarmEngine::UpdateLimit(Channel& c, int channel, const ChannelReading& reading) {
     if (reading.numbers.isEmpty()) {
-        return;  // a reading with no main value says nothing about the limits
+        return {};
     }
-    const Cause target = LimitTarget(c, channel, reading.numbers.first().value);
+    const ReadingNumber& main = reading.numbers.first();
+    c.mainUnit = main.unit;
+    const ChannelAlarmSettings& s = settings_.channels[channel];
+    if (!s.low && !s.high) {
+        c.limit = Cause::None;
+        c.pending = Cause::None;
+        return {};
+    }
+    if (!main.value) {
+        return {};  // no main value says nothing about the limits
+    }
+    if (c.limitsUnit.isEmpty()) {
+        c.limitsUnit = main.unit;
+    }
+    if (main.unit != c.limitsUnit) {
+        c.pending = Cause::None;
+        if (c.unitReported) {
+            return {};
+        }
+        c.unitReported = true;
+        return {AlarmEvent{reading.time, channel, c.tag, c.text,
+                           alarm_event::UnitMismatch(main.unit, c.limitsUnit)}};
+    }
+    c.unitReported = false;
+    const Cause target = LimitTarget(c, channel, *main.value);
     if (target == c.limit || target == Cause::None) {
         c.limit = target;
         c.pending = Cause::None;
-        return;
+        return {};
     }
     if (c.pending != target) {
         c.pending = target;
-        c.pendingSince = reading.time;
+        c.pendingSinceMs = reading.steadyMs;
     }
-    const double delayMs = settings_.channels[channel].delaySeconds * 1000;
-    if (static_cast<double>(c.pendingSince.msecsTo(reading.time)) >= delayMs) {
+    if (static_cast<double>(reading.steadyMs - c.pendingSinceMs) >= s.delaySeconds * 1000) {
         c.limit = target;
         c.pending = Cause::None;
     }
+    return {};
 }
 
 QList<AlarmEvent> AlarmEngine::Feed(const ChannelReading& reading) {
@@ -49,15 +92,22 @@ QList<AlarmEvent> AlarmEngine::Feed(const ChannelReading& reading) {
     Channel& c = channels_[n];
     c.tag = reading.tag;
     c.text = SingleLineText(reading.text);
+    QList<AlarmEvent> events;
     if (reading.ok) {
         c.silentPasses = 0;
-        UpdateLimit(c, n, reading);
+        events = UpdateLimit(c, n, reading);
     } else {
         ++c.silentPasses;
     }
     const bool lost = !reading.ok && settings_.lossPasses > 0 &&
                       (c.silentPasses >= settings_.lossPasses || c.shown == Cause::Loss);
-    return Apply(c, n, lost ? Cause::Loss : c.limit, reading.time);
+    if (lost) {
+        // What the limits were doing before is stale: the on-delay starts again.
+        c.limit = Cause::None;
+        c.pending = Cause::None;
+    }
+    events += Apply(c, n, lost ? Cause::Loss : c.limit, reading.time);
+    return events;
 }
 
 QList<AlarmEvent> AlarmEngine::Apply(Channel& c, int channel, Cause cause, const QDateTime& time) {

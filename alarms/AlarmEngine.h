@@ -20,6 +20,8 @@ inline const QString kLow = QStringLiteral("Seuil bas");
 inline const QString kLoss = QStringLiteral("Perte de communication");
 inline const QString kReturn = QStringLiteral("Retour à la normale");
 inline const QString kAcknowledge = QStringLiteral("Acquittement");
+// A reading in another unit than the limits: said once, until the unit is back.
+[[nodiscard]] QString UnitMismatch(const QString& readingUnit, const QString& limitsUnit);
 }  // namespace alarm_event
 
 struct AlarmEvent {
@@ -37,7 +39,9 @@ struct AlarmEvent {
 };
 
 // Pure alarm logic over the readings of channels 0 to 3. A channel has one alarm at a time;
-// its cause is a limit on the main value (numbers[0]) or a loss of communication.
+// its cause is a limit on the main value (numbers[0]) or a loss of communication. Limits are
+// compared only with a main value in their unit; the on-delay runs on the readings' steady
+// clock and starts again after a loss of communication.
 class AlarmEngine {
 public:
     explicit AlarmEngine(AlarmSettings settings = {});
@@ -48,9 +52,11 @@ public:
     [[nodiscard]] QList<AlarmEvent> AcknowledgeAll(const QDateTime& now);
 
     // New limits count from the next reading; states are kept.
-    void setSettings(const AlarmSettings& settings) { settings_ = settings; }
+    void setSettings(const AlarmSettings& settings);
     [[nodiscard]] const AlarmSettings& settings() const { return settings_; }
     [[nodiscard]] AlarmState State(int channel) const;
+    // The unit of the channel's main value in its latest reading; empty before one.
+    [[nodiscard]] QString MainUnit(int channel) const;
 
 private:
     enum class Cause { None, High, Low, Loss };
@@ -59,14 +65,20 @@ private:
         Cause shown = Cause::None;  // the cause of the current alarm
         Cause limit = Cause::None;  // the limit condition established after deadband and delay
         Cause pending = Cause::None;
-        QDateTime pendingSince;
+        qint64 pendingSinceMs = 0;  // steady clock
         int silentPasses = 0;
         QString tag;
         QString text;
+        QString mainUnit;
+        QString limitsUnit;  // the settings' unit, else that of the first value compared
+        bool unitReported = false;
     };
 
     [[nodiscard]] Cause LimitTarget(const Channel& c, int channel, double value) const;
-    void UpdateLimit(Channel& c, int channel, const ChannelReading& reading);
+    // The limit condition after this reading; a value in another unit than the limits is not
+    // compared, and the first of a run of them gives the event that says so.
+    [[nodiscard]] QList<AlarmEvent> UpdateLimit(Channel& c, int channel,
+                                                const ChannelReading& reading);
     [[nodiscard]] QList<AlarmEvent> Apply(Channel& c, int channel, Cause cause,
                                           const QDateTime& time);
 

@@ -71,6 +71,7 @@ AlarmSettings LoadAlarmSettings(QSettings& ini, Status* warning) {
         c.deadband = std::max(0.0, deadband.value_or(0));
         const auto delay = IniNumber(ini, ChannelKey(n, "Retard"), bad);
         c.delaySeconds = std::max(0.0, delay.value_or(0));
+        c.unit = IniText(ini, ChannelKey(n, "Unite")).trimmed();
     }
     ini.endGroup();
     if (warning != nullptr) {
@@ -102,6 +103,11 @@ void SaveAlarmSettings(QSettings& ini, const AlarmSettings& s) {
         put("SeuilHaut", c.high);
         put("BandeMorte", c.deadband);
         put("Retard", c.delaySeconds);
+        if ((c.low || c.high) && !c.unit.isEmpty()) {
+            ini.setValue(ChannelKey(n, "Unite"), c.unit);
+        } else {
+            ini.remove(ChannelKey(n, "Unite"));
+        }
     }
     ini.endGroup();
 }

@@ -16,6 +16,7 @@ struct ChannelAlarmSettings {
     std::optional<double> high;
     double deadband = 0;      // in the value's unit
     double delaySeconds = 0;  // on-delay before a limit alarm is raised
+    QString unit;  // the unit the limits hold in; empty: that of the first value compared
 
     bool operator==(const ChannelAlarmSettings&) const = default;
 };

@@ -1,15 +1,77 @@
 #include "base/IniFile.h"
 
 #include <QDir>
+#include <QFile>
+#include <optional>
 
 namespace merival {
+namespace {
+
+// Values that are command lines, by section and key.
+constexpr std::pair<const char*, const char*> kCommandLineKeys[] = {{"Alarmes", "Arguments"}};
+
+// The text after "=" on the last line of that key in that section, as the file holds it.
+std::optional<QString> RawValue(const QString& path, QLatin1StringView section,
+                                QLatin1StringView key) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return std::nullopt;
+    }
+    std::optional<QString> value;
+    bool inSection = false;
+    while (!file.atEnd()) {
+        const QString line = QString::fromUtf8(file.readLine()).trimmed();
+        if (line.startsWith(u'[') && line.endsWith(u']')) {
+            inSection = QStringView(line).mid(1, line.size() - 2).trimmed() == section;
+        } else if (const qsizetype eq = line.indexOf(u'='); inSection && eq > 0) {
+            if (QStringView(line).left(eq).trimmed() == key) {
+                value = line.mid(eq + 1).trimmed();
+            }
+        }
+    }
+    return value;
+}
+
+// How QSettings writes a plain text value.
+QString QSettingsWritten(const QString& value) {
+    QString out = value.startsWith(u'@') ? QStringLiteral("@") : QString();
+    bool quoted = value.startsWith(u' ') || value.endsWith(u' ');
+    for (const QChar c : value) {
+        quoted = quoted || c == u';' || c == u',' || c == u'=';
+        if (c == u'"' || c == u'\\') {
+            out += u'\\';
+        }
+        out += c;
+    }
+    return quoted ? u'"' + out + u'"' : out;
+}
+
+// A line QSettings did not write itself was written by hand: its text is the command line.
+void KeepHandWrittenCommandLines(QSettings& ini) {
+    for (const auto& [section, key] : kCommandLineKeys) {
+        const std::optional<QString> raw =
+            RawValue(ini.fileName(), QLatin1StringView(section), QLatin1StringView(key));
+        const QString name = QLatin1StringView(section) + u'/' + QLatin1StringView(key);
+        const QVariant parsed = ini.value(name);
+        if (raw && !(parsed.metaType().id() == QMetaType::QString &&
+                     QSettingsWritten(parsed.toString()) == *raw)) {
+            ini.setValue(name, *raw);
+        }
+    }
+}
+
+}  // namespace
 
 QString IniPath() {
     return QDir::current().filePath(QStringLiteral("merival.ini"));
 }
 
 std::unique_ptr<QSettings> OpenIni(const QString& path) {
-    return std::make_unique<QSettings>(path.isEmpty() ? IniPath() : path, QSettings::IniFormat);
+    auto ini = std::make_unique<QSettings>(path.isEmpty() ? IniPath() : path, QSettings::IniFormat);
+    if (ini->status() == QSettings::NoError) {
+        KeepHandWrittenCommandLines(*ini);
+    }
+    return ini;
 }
 
 Status IniStatus(const QSettings& settings) {

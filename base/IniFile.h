@@ -12,7 +12,9 @@ namespace merival {
 // two fixed files, one section each. A missing file means the defaults.
 [[nodiscard]] QString IniPath();
 
-// The file in INI format (UTF-8); the path defaults to IniPath().
+// The file in INI format (UTF-8); the path defaults to IniPath(). A command line written by
+// hand in the file ([Alarmes] Arguments) keeps the double quotes that group its words, which
+// QSettings alone would drop; the next save writes them escaped.
 [[nodiscard]] std::unique_ptr<QSettings> OpenIni(const QString& path = {});
 
 // A warning naming the file when it could not be read or parsed (the defaults stand), or

@@ -152,7 +152,9 @@ bool Generate(const QString& path, qint64 startMs) {
             insert.bindValue(3, r.ok ? 1 : 0);
             insert.bindValue(4, r.text);
             for (int n = 0; n < 3; ++n) {
-                insert.bindValue(5 + n, n < r.numbers.size() ? QVariant(r.numbers[n].value) : null);
+                insert.bindValue(5 + n, n < r.numbers.size() && r.numbers[n].value
+                                            ? QVariant(*r.numbers[n].value)
+                                            : null);
             }
             insert.bindValue(8, r.temperature ? QVariant(*r.temperature) : null);
             insert.exec();

@@ -57,8 +57,8 @@ QString Stopped(const QString& reason) {
 }
 
 QVariant Number(const ChannelReading& r, int i) {
-    return i < r.numbers.size() ? QVariant(r.numbers[i].value)
-                                : QVariant(QMetaType::fromType<double>());
+    return i < r.numbers.size() && r.numbers[i].value ? QVariant(*r.numbers[i].value)
+                                                      : QVariant(QMetaType::fromType<double>());
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QChar>
 #include <QDateTime>
 #include <QList>
 #include <QString>
@@ -9,10 +10,12 @@
 
 namespace merival {
 
-// One decoded number of a reading, with the unit the value text shows for it.
+// One quantity of a reading in its family's fixed unit, or in the station's own unit for the
+// families whose unit is a setting of the station. No value when the text shows no number for
+// it (a range code without a line).
 struct ReadingNumber {
     QString name;
-    double value = 0;
+    std::optional<double> value;
     QString unit;
 
     bool operator==(const ReadingNumber&) const = default;
@@ -21,27 +24,28 @@ struct ReadingNumber {
 // What one channel gave in one pass: the seam between the measurement cycle and whatever
 // records, watches or publishes the values. The text is exactly the one shown.
 struct ChannelReading {
-    QDateTime time;  // UTC, end of the exchange
-    int line = 0;    // with the channel, the key of a reading; one line for now
+    QDateTime time;       // UTC, end of the exchange
+    qint64 steadyMs = 0;  // the same moment on a clock that never jumps, for durations
+    int line = 0;         // with the channel, the key of a reading; one line for now
     int channel = 0;
     QString tag;
     int typeIndex = -1;
     QString typeName;                   // the type list's entry, without trailing blanks
     bool ok = false;                    // false: the station read "HS"
     QString text;                       // "HS", or the value text with CR LF between its lines
-    QList<ReadingNumber> numbers;       // empty for HS
+    QList<ReadingNumber> numbers;       // the family's quantities, main first; empty for HS
     std::optional<double> temperature;  // for the families that show one
 
     bool operator==(const ChannelReading&) const = default;
 };
 
-// The numbers of a successful poll, read from results already scaled by
-// FormatChannelValue. A range code the display has no line for gives no number.
-[[nodiscard]] QList<ReadingNumber> ReadingNumbers(int typeIndex, const MeasurementResults& scaled);
-// The temperature the value text shows, for the families that show one.
-[[nodiscard]] std::optional<double> ReadingTemperature(int typeIndex,
-                                                       const MeasurementResults& results);
+// The text, numbers and temperature of a successful poll of reading.typeIndex. Scales the
+// results in place as FormatChannelValue does. Each number is the one its text shows,
+// converted to the family's fixed unit.
+void DescribeReading(ChannelReading& reading, MeasurementResults& results, QChar decimalSeparator);
 // The value text on one line: CR LF becomes " / ".
 [[nodiscard]] QString SingleLineText(const QString& text);
+// A monotonic clock in milliseconds, for ChannelReading::steadyMs.
+[[nodiscard]] qint64 SteadyMs();
 
 }  // namespace merival

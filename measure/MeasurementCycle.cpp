@@ -5,7 +5,6 @@
 #include "config/AppInfo.h"
 #include "config/ChannelStore.h"
 #include "instruments/Polling.h"
-#include "measure/ValueFormat.h"
 
 namespace merival {
 namespace {
@@ -104,10 +103,9 @@ void MeasurementCycle::PollChannel(int n) {
         unanswered_ = unanswered_ || (!current.ok && silent_.enabled());
     }
     current.time = QDateTime::currentDateTimeUtc();
+    current.steadyMs = SteadyMs();
     if (current.ok) {
-        current.text = FormatChannelValue(typeIndex, results_, decimalSeparator_);
-        current.numbers = ReadingNumbers(typeIndex, results_);
-        current.temperature = ReadingTemperature(typeIndex, results_);
+        DescribeReading(current, results_, decimalSeparator_);
     } else {
         current.text = QStringLiteral("HS");
     }

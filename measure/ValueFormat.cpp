@@ -77,26 +77,77 @@ bool IsPlaceholder(QChar c) {
     return c == u'0' || c == u'#';
 }
 
-}  // namespace
-
-QString FormatNumber(double value, const QString& format, QChar decimalSeparator) {
-    const qsizetype pointAt = format.indexOf(u'.');
-    const qsizetype integerEnd = pointAt < 0 ? format.size() : pointAt;
-
+// What a format writes for a value before laying it out: round(|value| x 10^places), the '%'
+// applied, as digits without leading zeros.
+struct Rounded {
+    qsizetype pointAt = -1;
+    qsizetype integerEnd = 0;
     int integerPlaces = 0;
     int fractionPlaces = 0;
+    std::string units;
+    bool negative = false;
+};
+
+Rounded RoundFor(double value, const QString& format) {
+    Rounded r;
+    r.pointAt = format.indexOf(u'.');
+    r.integerEnd = r.pointAt < 0 ? format.size() : r.pointAt;
     for (qsizetype i = 0; i < format.size(); ++i) {
         if (IsPlaceholder(format[i])) {
-            ++(i < integerEnd ? integerPlaces : fractionPlaces);
+            ++(i < r.integerEnd ? r.integerPlaces : r.fractionPlaces);
         }
     }
-
     DecimalDigits magnitude = ShortestDecimal(std::isfinite(value) ? std::fabs(value) : 0.0);
     if (format.contains(u'%') && !magnitude.digits.empty()) {
         magnitude.point += 2;
     }
-    const std::string units = RoundedUnits(magnitude, fractionPlaces);
-    const bool negative = std::isfinite(value) && std::signbit(value) && !units.empty();
+    r.units = RoundedUnits(magnitude, r.fractionPlaces);
+    r.negative = std::isfinite(value) && std::signbit(value) && !r.units.empty();
+    return r;
+}
+
+}  // namespace
+
+double ShownDecimal::Scaled(long long multiplier, int shift) const {
+    if (digits.empty()) {
+        return 0;
+    }
+    // Small enough to multiply exactly as an integer: every decoded value is.
+    const bool exact = digits.size() <= 15 && multiplier > 0 && multiplier <= 1000000;
+    std::string text = exact ? std::to_string(std::stoll(digits) * multiplier) : digits;
+    text += 'e' + std::to_string(exponent + shift);
+    double value = 0;
+    std::from_chars(text.data(), text.data() + text.size(), value);
+    if (!exact) {
+        value *= static_cast<double>(multiplier);
+    }
+    return negative ? -value : value;
+}
+
+ShownNumber ShownByFormat(double value, const QString& format) {
+    const Rounded r = RoundFor(value, format);
+    ShownNumber shown;
+    // Only '#' places and a value that rounds to zero: the text has no digit at all.
+    if (r.units.empty() && !format.contains(u'0')) {
+        return shown;
+    }
+    shown.number = ShownDecimal{r.units, -r.fractionPlaces, r.negative};
+    qsizetype last = format.size() - 1;
+    while (last >= 0 && !IsPlaceholder(format[last])) {
+        --last;
+    }
+    shown.unit = format.mid(last + 1).trimmed();
+    return shown;
+}
+
+QString FormatNumber(double value, const QString& format, QChar decimalSeparator) {
+    const Rounded r = RoundFor(value, format);
+    const qsizetype pointAt = r.pointAt;
+    const qsizetype integerEnd = r.integerEnd;
+    const int integerPlaces = r.integerPlaces;
+    const int fractionPlaces = r.fractionPlaces;
+    const std::string& units = r.units;
+    const bool negative = r.negative;
 
     const auto unitCount = static_cast<qsizetype>(units.size());
     const QString integerDigits =
@@ -206,89 +257,133 @@ const QString kResistivityTemperatureFormat = QStringLiteral("###0.0 °C");
 const QString kVolumeFormat = QStringLiteral(" #######0   m3  ");
 const QString kLineBreak = QStringLiteral("\r\n");
 
-// Scales the value field by the range's line and writes it; a range without a line writes
-// the place-holder and leaves 0 in the field.
-QString ScaledValue(std::span<const RangeLine> table, int range, double& value, QChar separator,
-                    const QString& unit = {}, const QString& placeholder = kPlaceholderFormat) {
+// Scales the value field by the range's line and gives its format; a range without a line
+// gives the place-holder and leaves 0 in the field.
+QString ScaledFormat(std::span<const RangeLine> table, int range, double& value,
+                     const QString& unit = {}, const QString& placeholder = kPlaceholderFormat) {
     for (const RangeLine& line : table) {
         if (line.range == range) {
             value /= line.divisor;
-            return FormatNumber(value, QString::fromUtf16(line.format) + unit, separator);
+            return QString::fromUtf16(line.format) + unit;
         }
     }
     value = 0;
-    return FormatNumber(value, placeholder, separator);
+    return placeholder;
 }
+
+// Writes the parts of a value text and keeps the numbers they show.
+class ValueTextBuilder {
+public:
+    explicit ValueTextBuilder(QChar separator) : separator_(separator) {}
+
+    ValueTextBuilder& Value(double value, const QString& format) {
+        out_.text += FormatNumber(value, format, separator_);
+        out_.values.append(ShownByFormat(value, format));
+        return *this;
+    }
+    ValueTextBuilder& Temperature(double value, const QString& format = kTemperatureFormat) {
+        out_.text += FormatNumber(value, format, separator_);
+        out_.temperature = ShownByFormat(value, format).number;
+        return *this;
+    }
+    ValueTextBuilder& Literal(const QString& text) {
+        out_.text += text;
+        return *this;
+    }
+    ChannelValueText Take() { return std::move(out_); }
+
+private:
+    QChar separator_;
+    ChannelValueText out_;
+};
 
 }  // namespace
 
 QString FormatChannelValue(int typeIndex, MeasurementResults& results, QChar decimalSeparator) {
-    const QChar sep = decimalSeparator;
-    const QString temperature = FormatNumber(results.TemperatureValue, kTemperatureFormat, sep);
+    return FormatChannelValueText(typeIndex, results, decimalSeparator).text;
+}
+
+ChannelValueText FormatChannelValueText(int typeIndex, MeasurementResults& results,
+                                        QChar decimalSeparator) {
+    ValueTextBuilder b(decimalSeparator);
+    const double t = results.TemperatureValue;
     const QString fiveSpaces = QStringLiteral("     ");
     const QString twoSpaces = QStringLiteral("  ");
+    MeasurementResults& r = results;
 
     switch (typeIndex) {
-        case 0:
-            return ScaledValue(kResistivity, results.ResistivityRange, results.ResistivityValue,
-                               sep) +
-                   u' ' +
-                   FormatNumber(results.TemperatureValue, kResistivityTemperatureFormat, sep);
+        case 0: {
+            const QString f = ScaledFormat(kResistivity, r.ResistivityRange, r.ResistivityValue);
+            b.Value(r.ResistivityValue, f).Literal(QStringLiteral(" "));
+            b.Temperature(t, kResistivityTemperatureFormat);
+            break;
+        }
         case 13: {
-            const QString first =
-                ScaledValue(kResistivity, results.ResistivityRange, results.ResistivityValue, sep);
-            const double second = results.SecondResistivityValue / 100;
-            return first + kLineBreak + FormatNumber(second, QStringLiteral("#0.00 MOhm"), sep);
+            const QString f = ScaledFormat(kResistivity, r.ResistivityRange, r.ResistivityValue);
+            b.Value(r.ResistivityValue, f).Literal(kLineBreak);
+            b.Value(r.SecondResistivityValue / 100, QStringLiteral("#0.00 MOhm"));
+            break;
         }
         case 1:
-            return ScaledValue(kConductivity, results.ConductivityRange, results.ConductivityValue,
-                               sep) +
-                   fiveSpaces + temperature;
-        case 7:
-            return ScaledValue(kTorConductivity, results.ConductivityRange,
-                               results.ConductivityValue, sep) +
-                   fiveSpaces + temperature;
+        case 7: {
+            const auto table = typeIndex == 1 ? std::span<const RangeLine>(kConductivity)
+                                              : std::span<const RangeLine>(kTorConductivity);
+            const QString f = ScaledFormat(table, r.ConductivityRange, r.ConductivityValue);
+            b.Value(r.ConductivityValue, f).Literal(fiveSpaces).Temperature(t);
+            break;
+        }
         case 8:
         case 9:
         case 10:
         case 11:
-            results.ConductivityValue /= 1000;
-            return FormatNumber(results.ConductivityValue, QStringLiteral(" ##0.0  %"), sep) +
-                   fiveSpaces + temperature;
+            r.ConductivityValue /= 1000;
+            b.Value(r.ConductivityValue, QStringLiteral(" ##0.0  %"));
+            b.Literal(fiveSpaces).Temperature(t);
+            break;
         case 2:
-            return FormatNumber(results.PhValue, QStringLiteral("###0.00 pH   "), sep) + twoSpaces +
-                   temperature;
+            b.Value(r.PhValue, QStringLiteral("###0.00 pH   ")).Literal(twoSpaces).Temperature(t);
+            break;
         case 3:
-            return FormatNumber(results.RedoxValue, QStringLiteral("###0 mV   "), sep) + twoSpaces +
-                   temperature;
+            b.Value(r.RedoxValue, QStringLiteral("###0 mV   ")).Literal(twoSpaces).Temperature(t);
+            break;
         case 6:
-            return FormatNumber(results.ChlorineValue, QStringLiteral("###0.000 mg/l "), sep) +
-                   twoSpaces + temperature;
-        case 4:
-            results.OxygenUnitFlag = static_cast<qint16>(results.OxygenUnitFlag & 1);
-            return ScaledValue(kOxygen, results.OxygenUnitFlag, results.OxygenValue, sep) +
-                   QStringLiteral("   ") + temperature;
-        case 5:
-            return ScaledValue(kFlow, results.FlowRange, results.FlowRate, sep, {},
-                               kFlowPlaceholderFormat) +
-                   QStringLiteral("    ") + temperature + kLineBreak +
-                   FormatNumber(results.DailyVolume, kVolumeFormat, sep) + kLineBreak +
-                   FormatNumber(results.CumulatedVolume, kVolumeFormat, sep);
+            b.Value(r.ChlorineValue, QStringLiteral("###0.000 mg/l "));
+            b.Literal(twoSpaces).Temperature(t);
+            break;
+        case 4: {
+            r.OxygenUnitFlag = static_cast<qint16>(r.OxygenUnitFlag & 1);
+            const QString f = ScaledFormat(kOxygen, r.OxygenUnitFlag, r.OxygenValue);
+            b.Value(r.OxygenValue, f).Literal(QStringLiteral("   ")).Temperature(t);
+            break;
+        }
+        case 5: {
+            const QString f =
+                ScaledFormat(kFlow, r.FlowRange, r.FlowRate, {}, kFlowPlaceholderFormat);
+            b.Value(r.FlowRate, f).Literal(QStringLiteral("    ")).Temperature(t);
+            b.Literal(kLineBreak).Value(r.DailyVolume, kVolumeFormat);
+            b.Literal(kLineBreak).Value(r.CumulatedVolume, kVolumeFormat);
+            break;
+        }
         case 12:
-            return ScaledValue(kUnitRanges, results.TurbidityRange, results.TurbidityValue, sep,
-                               results.TurbidityUnit) +
-                   fiveSpaces + temperature;
         case 14:
-            return ScaledValue(kUnitRanges, results.Model738Range, results.Model738Value, sep,
-                               results.Model738Unit) +
-                   fiveSpaces + temperature;
-        case 15:
-            return ScaledValue(kUnitRanges, results.Model562Range, results.Model562Value, sep,
-                               results.Model562Unit) +
-                   fiveSpaces + temperature;
+        case 15: {
+            double& value = typeIndex == 12   ? r.TurbidityValue
+                            : typeIndex == 14 ? r.Model738Value
+                                              : r.Model562Value;
+            const int range = typeIndex == 12   ? r.TurbidityRange
+                              : typeIndex == 14 ? r.Model738Range
+                                                : r.Model562Range;
+            const QString& unit = typeIndex == 12   ? r.TurbidityUnit
+                                  : typeIndex == 14 ? r.Model738Unit
+                                                    : r.Model562Unit;
+            const QString f = ScaledFormat(kUnitRanges, range, value, unit);
+            b.Value(value, f).Literal(fiveSpaces).Temperature(t);
+            break;
+        }
         default:
-            return {};
+            break;
     }
+    return b.Take();
 }
 
 }  // namespace merival

@@ -104,9 +104,10 @@ QByteArray StateTopic(const QString& prefix) {
 QByteArray ReadingJson(const ChannelReading& r) {
     QJsonArray values;
     for (const ReadingNumber& number : r.numbers) {
-        values.append(QJsonObject{{QStringLiteral("nom"), number.name},
-                                  {QStringLiteral("valeur"), Number(number.value)},
-                                  {QStringLiteral("unite"), number.unit}});
+        values.append(QJsonObject{
+            {QStringLiteral("nom"), number.name},
+            {QStringLiteral("valeur"), number.value ? Number(*number.value) : QJsonValue()},
+            {QStringLiteral("unite"), number.unit}});
     }
     const QJsonObject json{
         {QStringLiteral("horodatage"), r.time.toUTC().toString(Qt::ISODateWithMs)},

@@ -59,12 +59,14 @@ void App::SetUpAlarms() {
     });
 
     alarms_->settingsDialog = std::make_unique<AlarmSettingsDialog>(
-        store_, *op_, decimalSeparator_, [this](const AlarmSettings& saved) {
+        store_, *op_, decimalSeparator_,
+        [this](const AlarmSettings& saved) {
             alarms_->alarms->setSettings(saved);
             if (F_Mesure* mesure = measureWindow()) {
                 ApplyToCycle(mesure->cycle(), saved);
             }
-        });
+        },
+        [this](int channel) { return alarms_->alarms->engine().MainUnit(channel); });
     alarms_->journalWindow = std::make_unique<AlarmJournalWindow>(alarms.journal(), *op_);
     for (QWidget* window : {static_cast<QWidget*>(alarms_->settingsDialog.get()),
                             static_cast<QWidget*>(alarms_->journalWindow.get())}) {

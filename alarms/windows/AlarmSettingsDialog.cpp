@@ -30,12 +30,13 @@ QLineEdit* NumberField(QWidget* parent, const QString& name, int n) {
 AlarmSettingsDialog::AlarmSettingsDialog(const ChannelStore& store, Operator& op,
                                          QChar decimalSeparator,
                                          std::function<void(const AlarmSettings&)> saved,
-                                         QWidget* parent)
+                                         std::function<QString(int)> mainUnit, QWidget* parent)
     : QWidget(parent),
       store_(store),
       op_(op),
       decimalSeparator_(decimalSeparator),
-      saved_(std::move(saved)) {
+      saved_(std::move(saved)),
+      mainUnit_(std::move(mainUnit)) {
     setObjectName(QStringLiteral("Seuils"));
     setWindowTitle(AppTitle() + QStringLiteral(" - Seuils d'alarme"));
     BuildControls();
@@ -64,13 +65,33 @@ void AlarmSettingsDialog::BuildControls() {
             fields[n] = NumberField(cell, field, n);
             row->addWidget(boxes[n]);
             row->addWidget(fields[n]);
+            Unite[n][column - 1] = new QLabel(cell);
+            Unite[n][column - 1]->setObjectName(QStringLiteral("Unite%1%2").arg(field).arg(n));
+            Unite[n][column - 1]->setMinimumWidth(40);
+            row->addWidget(Unite[n][column - 1]);
             grid->addWidget(cell, n + 1, column);
             connect(boxes[n], &QCheckBox::toggled, this, &AlarmSettingsDialog::UpdateEnabled);
+            connect(boxes[n], &QCheckBox::clicked, this, [this, n] {
+                edited_[n] = true;
+                ShowUnits();
+            });
+            connect(fields[n], &QLineEdit::textEdited, this, [this, n] {
+                edited_[n] = true;
+                ShowUnits();
+            });
         };
         limit(CocheBas, SeuilBas, QStringLiteral("CocheBas"), QStringLiteral("SeuilBas"), 1);
         limit(CocheHaut, SeuilHaut, QStringLiteral("CocheHaut"), QStringLiteral("SeuilHaut"), 2);
-        BandeMorte[n] = NumberField(channels, QStringLiteral("BandeMorte"), n);
-        grid->addWidget(BandeMorte[n], n + 1, 3);
+        auto* deadband = new QWidget(channels);
+        auto* deadbandRow = new QHBoxLayout(deadband);
+        deadbandRow->setContentsMargins(0, 0, 0, 0);
+        BandeMorte[n] = NumberField(deadband, QStringLiteral("BandeMorte"), n);
+        Unite[n][2] = new QLabel(deadband);
+        Unite[n][2]->setObjectName(QStringLiteral("UniteBandeMorte%1").arg(n));
+        Unite[n][2]->setMinimumWidth(40);
+        deadbandRow->addWidget(BandeMorte[n]);
+        deadbandRow->addWidget(Unite[n][2]);
+        grid->addWidget(deadband, n + 1, 3);
         Retard[n] = NumberField(channels, QStringLiteral("Retard"), n);
         grid->addWidget(Retard[n], n + 1, 4);
     }
@@ -131,6 +152,22 @@ void AlarmSettingsDialog::UpdateEnabled() {
     PerteCommunication->setEnabled(CochePerte->isChecked());
 }
 
+QString AlarmSettingsDialog::LimitsUnit(int n) const {
+    const QString reading = mainUnit_ ? mainUnit_(n) : QString();
+    if (edited_[n] || savedUnits_[n].isEmpty()) {
+        return reading.isEmpty() ? savedUnits_[n] : reading;
+    }
+    return savedUnits_[n];
+}
+
+void AlarmSettingsDialog::ShowUnits() {
+    for (int n = 0; n < kChannelCount; ++n) {
+        for (QLabel* label : Unite[n]) {
+            label->setText(LimitsUnit(n));
+        }
+    }
+}
+
 void AlarmSettingsDialog::Fill(const AlarmSettings& s) {
     const auto number = [this](double value) { return TypedNumber(value, decimalSeparator_); };
     for (int n = 0; n < kChannelCount; ++n) {
@@ -144,7 +181,10 @@ void AlarmSettingsDialog::Fill(const AlarmSettings& s) {
         SeuilHaut[n]->setText(c.high ? number(*c.high) : QString());
         BandeMorte[n]->setText(number(c.deadband));
         Retard[n]->setText(number(c.delaySeconds));
+        savedUnits_[n] = c.unit;
+        edited_[n] = false;
     }
+    ShowUnits();
     CochePerte->setChecked(s.lossPasses > 0);
     PerteCommunication->setText(QString::number(s.lossPasses > 0 ? s.lossPasses : 3));
     IntervalleStationMuette->setText(number(s.silentIntervalSeconds));
@@ -221,6 +261,7 @@ std::optional<AlarmSettings> AlarmSettingsDialog::Read() {
         }
         c.deadband = *deadband;
         c.delaySeconds = *delay;
+        c.unit = LimitsUnit(n);
     }
     if (CochePerte->isChecked()) {
         const auto passes = read(PerteCommunication,

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+
 #include "alarms/AlarmEngine.h"
 
 inline void PrintTo(const QString& text, std::ostream* os) {
@@ -21,13 +24,19 @@ public:
         QStringList names;
         for (const auto& value : values) {
             ChannelReading r;
-            r.time = kStart.addSecs(second++);
+            r.time = kStart.addSecs(wallSecond);
+            r.steadyMs = 1000LL * second++;
+            wallSecond += 1;
             r.channel = 1;
             r.tag = QStringLiteral("Bassin");
             r.ok = value.has_value();
             r.text = r.ok ? QString::number(*value) : QStringLiteral("HS");
             if (r.ok) {
-                r.numbers = {{QStringLiteral("pH"), *value, QStringLiteral("pH")}};
+                r.numbers = {{QStringLiteral("Mesure"), *value, unit},
+                             {QStringLiteral("Volume"), 500, QStringLiteral("m3")}};
+                if (std::isnan(*value)) {
+                    r.numbers[0].value.reset();  // the text shows no main value
+                }
             }
             for (const AlarmEvent& e : engine.Feed(r)) {
                 EXPECT_EQ(e.channel, 1);
@@ -48,16 +57,20 @@ public:
     }
 
     AlarmEngine engine;
-    int second = 0;
+    int second = 0;      // steady clock
+    int wallSecond = 0;  // the wall clock, which may be set back or forward
+    QString unit = QStringLiteral("pH");
 };
 
 AlarmSettings Limits(std::optional<double> low, std::optional<double> high, double deadband = 0,
-                     double delay = 0, int lossPasses = 3) {
+                     double delay = 0, int lossPasses = 3, const QString& unit = {}) {
     AlarmSettings s;
     s.lossPasses = lossPasses;
-    s.channels[1] = {low, high, deadband, delay};
+    s.channels[1] = {low, high, deadband, delay, unit};
     return s;
 }
+
+constexpr double kNotShown = std::numeric_limits<double>::quiet_NaN();
 
 const QString kHigh = alarm_event::kHigh;
 const QString kLow = alarm_event::kLow;
@@ -90,6 +103,52 @@ TEST(AlarmEngine, OnDelayNeedsTheConditionForTheWholeDelay) {
     EXPECT_EQ(s.Feed({7.9}), QStringList{kBack}) << "no delay on the return";
     EXPECT_EQ(s.Feed({9, std::nullopt, 9, 9}), QStringList{kHigh})
         << "a single HS pass does not restart the delay";
+}
+
+TEST(AlarmEngine, OnDelayRunsOnASteadyClockAndStartsAgainAfterALoss) {
+    Script s(Limits(std::nullopt, 8.0, 0, 3, 2));
+    EXPECT_EQ(s.Feed({9}), QStringList{});
+    s.wallSecond -= 3600;  // the clock set back an hour
+    EXPECT_EQ(s.Feed({9, 9}), QStringList{});
+    EXPECT_EQ(s.Feed({9}), QStringList{kHigh}) << "3 s of readings, whatever the wall clock";
+    EXPECT_EQ(s.Feed({7}), QStringList{kBack});
+    EXPECT_EQ(s.Feed({9}), QStringList{});
+    s.wallSecond += 7200;  // and forward two hours: not a long delay
+    EXPECT_EQ(s.Feed({9}), QStringList{});
+
+    EXPECT_EQ(s.Feed({std::nullopt, std::nullopt}), QStringList{kLoss});
+    EXPECT_EQ(s.Feed({9}), QStringList{kBack}) << "the delay counts from the answer";
+    EXPECT_EQ(s.Feed({9, 9}), QStringList{});
+    EXPECT_EQ(s.Feed({9}), QStringList{kHigh});
+}
+
+TEST(AlarmEngine, LimitsHoldOnlyInTheirUnitAndNeedAMainValue) {
+    Script s(Limits(std::nullopt, 85.0, 0, 0, 3, QStringLiteral("%")));
+    s.unit = QStringLiteral("%");
+    EXPECT_EQ(s.Feed({90}), QStringList{kHigh});
+    s.unit = QStringLiteral("mg/l");
+    const QString mismatch = alarm_event::UnitMismatch(QStringLiteral("mg/l"), QStringLiteral("%"));
+    EXPECT_EQ(s.Feed({8, 95, 2}), QStringList{mismatch}) << "said once, never compared";
+    EXPECT_EQ(s.engine.State(1), AlarmState::ActiveUnacknowledged);
+    EXPECT_EQ(s.engine.MainUnit(1), QStringLiteral("mg/l"));
+    s.unit = QStringLiteral("%");
+    EXPECT_EQ(s.Feed({70}), QStringList{kBack});
+    s.unit = QStringLiteral("mg/l");
+    EXPECT_EQ(s.Feed({99}), QStringList{mismatch}) << "said again after the unit came back";
+
+    Script firstUnit(Limits(std::nullopt, 100.0));
+    firstUnit.unit = QStringLiteral("%");
+    EXPECT_EQ(firstUnit.Feed({50}), QStringList{});
+    firstUnit.unit = QStringLiteral("mg/l");
+    EXPECT_EQ(firstUnit.Feed({200}),
+              QStringList{alarm_event::UnitMismatch(QStringLiteral("mg/l"), QStringLiteral("%"))})
+        << "without a unit saved, the limits hold in the first unit read";
+
+    // A flow rate shown as "__": its daily volume beside it is not the main value.
+    Script absent(Limits(std::nullopt, 100.0, 0, 2));
+    EXPECT_EQ(absent.Feed({150, kNotShown, kNotShown}), QStringList{}) << "not 500 m3";
+    EXPECT_EQ(absent.Feed({150}), QStringList{kHigh}) << "nor does it break off the delay";
+    EXPECT_EQ(absent.Feed({kNotShown, kNotShown, 50}), QStringList{kBack});
 }
 
 TEST(AlarmEngine, LossAndReturnOfCommunication) {

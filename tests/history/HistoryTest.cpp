@@ -222,6 +222,43 @@ TEST_F(HistoryTest, DamagedForeignOrNewerFilesAreRefusedAndLeftUntouched) {
     CloseHistory(kRead);
 }
 
+// An oxygen station switched from % to mg/l draws two curves, one per unit; a flow rate shown
+// "__" leaves its own column empty and the volumes stay in theirs.
+TEST_F(HistoryTest, OneCurvePerUnitAndOneQuantityPerColumn) {
+    const qint64 start = (QDateTime::currentMSecsSinceEpoch() / 3600000 - 1) * 3600000;
+    const auto oxygen = [&](qint64 second, double value, const char* unit) {
+        return Reading(1, start + second * 1000,
+                       {{QStringLiteral("Oxygène"), value, QString::fromUtf8(unit)}},
+                       QString::number(value) + u' ' + QString::fromUtf8(unit));
+    };
+    const QList<ReadingNumber> flow = {
+        {QStringLiteral("Débit"), std::nullopt, QStringLiteral("m3/h")},
+        {QStringLiteral("Volume journalier"), 500, QStringLiteral("m3")},
+        {QStringLiteral("Volume cumulé"), 900, QStringLiteral("m3")}};
+    Record(path, {{oxygen(0, 83.2, "%"),
+                   Reading(0, start, flow, QStringLiteral("  __  / 500 m3 / 900 m3"))},
+                  {oxygen(1, 83.4, "%")},
+                  {oxygen(2, 7.5, "mg/l")},
+                  {oxygen(3, 7.6, "mg/l")}});
+    ASSERT_TRUE(OpenHistory(kRead, path, false).ok());
+    const TrendData data = QueryTrend(kRead, {{start - 60000, start + 60000}, {1}, 600});
+    CloseHistory(kRead);
+    ASSERT_EQ(data.series.size(), 2);
+    for (const TrendSeries& s : data.series) {
+        SCOPED_TRACE(s.unit.toStdString());
+        const double expected = s.unit == QStringLiteral("%") ? 83.3 : 7.55;
+        for (const auto& segment : s.segments) {
+            for (const QPointF& p : segment) {
+                EXPECT_NEAR(p.y(), expected, 0.11);
+            }
+        }
+    }
+    ExportRequest channel0;
+    channel0.channel = 0;
+    const QByteArray csv = Export(path, channel0);
+    EXPECT_TRUE(csv.contains(";OK;;;500;m3;900;m3;")) << csv.toStdString();
+}
+
 TEST_F(HistoryTest, TrendKeepsMinAndMaxPerColumnAndBreaksWhereTheStationReadHs) {
     const qint64 start = (QDateTime::currentMSecsSinceEpoch() / 3600000 - 2) * 3600000;
     QList<QList<ChannelReading>> passes;

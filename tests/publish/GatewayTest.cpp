@@ -5,6 +5,7 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <csignal>
+#include <map>
 
 #include "common/Mosquitto.h"
 #include "common/TempDir.h"
@@ -55,21 +56,44 @@ protected:
     QProcess sim_;
 };
 
-// Every number of the JSON is one the text shows, to the text's precision.
+// Every number of the JSON is one the text shows, to the text's precision, in the unit of the
+// JSON; null only where the text shows "__".
 void ExpectNumbersShown(const QJsonObject& json) {
-    static const QRegularExpression number(QStringLiteral(R"(-?\d+(,\d+)?)"));
-    QList<std::pair<double, double>> shown;  // value, half a unit of its last digit
-    for (auto it = number.globalMatch(json["texte"].toString()); it.hasNext();) {
-        const QString text = it.next().captured();
-        const qsizetype comma = text.indexOf(u',');
-        shown.append({QString(text).replace(u',', u'.').toDouble(),
-                      0.5 * std::pow(10.0, comma < 0 ? 0 : -(text.size() - comma - 1))});
+    static const QRegularExpression number(QStringLiteral(R"((-?\d+(?:,\d+)?)[ ]*(\S*))"));
+    static const std::map<std::pair<QString, QString>, double> factors = {{{"Ohm", "MOhm"}, 1e-6},
+                                                                          {{"kOhm", "MOhm"}, 1e-3},
+                                                                          {{"mS", "µS"}, 1e3},
+                                                                          {{"m3/s", "m3/h"}, 3600}};
+    struct Shown {
+        double value;
+        double half;  // half a unit of its last digit
+        QString unit;
+    };
+    QList<Shown> shown;
+    const QString text = json["texte"].toString();
+    for (auto it = number.globalMatch(text); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        const QString digits = m.captured(1);
+        const qsizetype comma = digits.indexOf(u',');
+        shown.append({QString(digits).replace(u',', u'.').toDouble(),
+                      0.5 * std::pow(10.0, comma < 0 ? 0 : -(digits.size() - comma - 1)),
+                      m.captured(2)});
     }
     for (const QJsonValue& v : json["valeurs"].toArray()) {
+        if (v["valeur"].isNull()) {
+            EXPECT_TRUE(text.contains(QStringLiteral("__"))) << text.toStdString();
+            continue;
+        }
         const double value = v["valeur"].toDouble();
-        EXPECT_TRUE(std::any_of(shown.begin(), shown.end(),
-                                [&](auto s) { return std::abs(s.first - value) <= s.second; }))
-            << value << " in " << json["texte"].toString().toStdString();
+        const QString unit = v["unite"].toString();
+        EXPECT_TRUE(std::any_of(
+            shown.begin(), shown.end(),
+            [&](const Shown& s) {
+                const auto f = factors.find({s.unit, unit});
+                const double factor = s.unit == unit ? 1 : f == factors.end() ? 0 : f->second;
+                return factor > 0 && std::abs(s.value * factor - value) <= s.half * factor;
+            }))
+            << value << " " << unit.toStdString() << " in " << text.toStdString();
     }
 }
 

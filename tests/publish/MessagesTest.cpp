@@ -51,6 +51,34 @@ TEST(MessagesTest, ReadingJsonHoldsEveryFieldEscaped) {
     EXPECT_TRUE(off.value("valeurs").toArray().isEmpty());
 }
 
+// The numbers published are those the texts show: a "%" text is not 100 times smaller, and a
+// rate shown as "__" is null, not 0 nor a neighbour.
+TEST(MessagesTest, PublishedNumbersAreTheShownOnes) {
+    MeasurementResults oxygen;
+    oxygen.OxygenValue = 832;
+    ChannelReading r;
+    r.ok = true;
+    r.typeIndex = 4;
+    DescribeReading(r, oxygen, u',');
+    ASSERT_TRUE(r.text.startsWith(QStringLiteral("    083,2  %"))) << r.text.toStdString();
+    QJsonArray values = QJsonDocument::fromJson(ReadingJson(r)).object().value("valeurs").toArray();
+    ASSERT_EQ(values.size(), 1);
+    EXPECT_EQ(values[0].toObject(),
+              (QJsonObject{{"nom", "Oxygène"}, {"valeur", 83.2}, {"unite", "%"}}));
+
+    MeasurementResults flow;
+    flow.FlowRate = 1234;
+    flow.FlowRange = 35;  // a range without a line
+    flow.DailyVolume = 500;
+    r.typeIndex = 5;
+    DescribeReading(r, flow, u',');
+    values = QJsonDocument::fromJson(ReadingJson(r)).object().value("valeurs").toArray();
+    ASSERT_EQ(values.size(), 3);
+    EXPECT_EQ(values[0].toObject(),
+              (QJsonObject{{"nom", "Débit"}, {"valeur", QJsonValue::Null}, {"unite", "m3/h"}}));
+    EXPECT_EQ(values[1].toObject().value("valeur").toDouble(), 500);
+}
+
 TEST(MessagesTest, TopicLevelsCannotBreakTheTree) {
     const struct {
         QString in, out;

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTableWidget>
 
@@ -67,7 +68,7 @@ TEST(AlarmSettingsDialog, RefusesBadInputInFrenchAndSavesGoodInputWithAPoint) {
     dialog.Commande->setText(QStringLiteral("/usr/local/bin/sms"));
     EXPECT_TRUE(dialog.Valider_Click());
     ASSERT_TRUE(applied.has_value());
-    EXPECT_EQ(applied->channels[1], (ChannelAlarmSettings{6.5, 8.5, 0.05, 0}));
+    EXPECT_EQ(applied->channels[1], (ChannelAlarmSettings{6.5, 8.5, 0.05, 0, QString()}));
     EXPECT_EQ(applied->lossPasses, 0);
     const QString ini = QString::fromUtf8(dir.read(QStringLiteral("merival.ini")));
     EXPECT_TRUE(ini.contains(QStringLiteral("Voie1\\SeuilHaut=8.5"))) << ini.toStdString();
@@ -78,6 +79,39 @@ TEST(AlarmSettingsDialog, RefusesBadInputInFrenchAndSavesGoodInputWithAPoint) {
     dialog.ShowFromMenu();
     EXPECT_EQ(dialog.SeuilBas[1]->text(), QStringLiteral("6,5")) << "read back with a comma";
     EXPECT_FALSE(dialog.SeuilBas[0]->isEnabled());
+}
+
+TEST(AlarmSettingsDialog, LimitsKeepTheUnitTheyWereTypedIn) {
+    test::CurrentTempDir dir;
+    test::ScriptedOperator op;
+    ChannelStore store;
+    QString reading = QStringLiteral("%");
+    AlarmSettingsDialog dialog(store, op, u',', {},
+                               [&](int n) { return n == 1 ? reading : QString(); });
+    const auto saved = [&] { return QString::fromUtf8(dir.read(QStringLiteral("merival.ini"))); };
+    dialog.ShowFromMenu();
+    EXPECT_EQ(dialog.Unite[1][0]->text(), QStringLiteral("%")) << "the unit read now";
+    EXPECT_EQ(dialog.Unite[0][0]->text(), QString()) << "no reading, no unit";
+    dialog.CocheHaut[1]->click();
+    dialog.SeuilHaut[1]->setText(QStringLiteral("85"));
+    ASSERT_TRUE(dialog.Valider_Click());
+    EXPECT_TRUE(saved().contains(QStringLiteral("Voie1\\Unite=%"))) << saved().toStdString();
+
+    reading = QStringLiteral("mg/l");  // the station was switched to mg/l
+    dialog.ShowFromMenu();
+    for (QLabel* label : dialog.Unite[1]) {
+        EXPECT_EQ(label->text(), QStringLiteral("%")) << "the limits' own unit";
+    }
+    dialog.Commande->setText(QStringLiteral("/bin/true"));
+    ASSERT_TRUE(dialog.Valider_Click());
+    EXPECT_TRUE(saved().contains(QStringLiteral("Voie1\\Unite=%"))) << "limits not retyped";
+
+    dialog.ShowFromMenu();
+    dialog.SeuilHaut[1]->setText(QStringLiteral("9"));
+    Q_EMIT dialog.SeuilHaut[1]->textEdited(QStringLiteral("9"));
+    EXPECT_EQ(dialog.Unite[1][2]->text(), QStringLiteral("mg/l")) << "typed while reading mg/l";
+    ASSERT_TRUE(dialog.Valider_Click());
+    EXPECT_TRUE(saved().contains(QStringLiteral("Voie1\\Unite=mg/l"))) << saved().toStdString();
 }
 
 TEST(AlarmJournalWindow, NewestFirstAndExportedAsCsv) {
