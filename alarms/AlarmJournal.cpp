@@ -3,11 +3,16 @@
 #include <QDir>
 
 #include "alarms/JournalWorker.h"
+#include "history/Storage.h"
 
 namespace merival {
 namespace {
 
-QString CsvField(const QString& text) {
+QString CsvField(QString text) {
+    // A cell beginning so would be read as a formula: given as a formula holding the text.
+    if (!text.isEmpty() && QStringLiteral("=+-@").contains(text.front())) {
+        text = QStringLiteral("=\"") + QString(text).replace(u'"', QStringLiteral("\"\"")) + u'"';
+    }
     if (!text.contains(u';') && !text.contains(u'"') && !text.contains(u'\r') &&
         !text.contains(u'\n')) {
         return text;
@@ -20,7 +25,7 @@ QString CsvField(const QString& text) {
 }  // namespace
 
 QString JournalPath() {
-    return QDir::current().filePath(QStringLiteral("historique.sqlite"));
+    return HistoryPath();
 }
 
 AlarmJournal::AlarmJournal(const QString& path, QObject* parent) : QObject(parent) {
@@ -57,7 +62,7 @@ QByteArray JournalCsv(const QList<AlarmEvent>& entries) {
         const QDateTime local = e.time.toLocalTime();
         text += QStringList{local.toString(QStringLiteral("dd/MM/yyyy")),
                             local.toString(QStringLiteral("HH:mm:ss")),
-                            QString::number(e.channel),
+                            e.channel >= 0 ? QString::number(e.channel) : QString(),
                             CsvField(e.tag),
                             CsvField(e.text),
                             CsvField(e.event)}

@@ -2,84 +2,29 @@
 
 #include <QDir>
 #include <QSqlDatabase>
-#include <QSqlError>
 #include <QSqlQuery>
+
+#include "history/Storage.h"
 
 namespace merival {
 namespace {
 
 const QString kConnection = QStringLiteral("merival-journal");
-constexpr qint64 kApplicationId = 0x4D455256;
 constexpr qsizetype kMaxPending = 10000;
 constexpr int kMaxShown = 100000;
-
-QString Refusal(const QString& path, const QString& why) {
-    return QStringLiteral("Le fichier « %1 » %2 : le journal des alarmes n'y est pas écrit.")
-        .arg(QDir::toNativeSeparators(path), why);
-}
-
-// The first column of a one-row pragma, or an invalid value when it fails.
-QVariant Pragma(QSqlDatabase& db, const QString& statement) {
-    QSqlQuery query(db);
-    if (!query.exec(statement) || !query.next()) {
-        return {};
-    }
-    return query.value(0);
-}
-
-bool Exec(QSqlDatabase& db, const QString& statement) {
-    QSqlQuery query(db);
-    return query.exec(statement);
-}
 
 }  // namespace
 
 JournalWorker::~JournalWorker() {
-    if (QSqlDatabase::contains(kConnection)) {
-        QSqlDatabase::database(kConnection, false).close();
-        QSqlDatabase::removeDatabase(kConnection);
-    }
+    CloseStorage(kConnection);
 }
 
 Status JournalWorker::Open() {
-    QSqlDatabase db = QSqlDatabase::contains(kConnection)
-                          ? QSqlDatabase::database(kConnection, false)
-                          : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), kConnection);
-    db.setDatabaseName(path_);
-    if (!db.open()) {
-        return Status::Error(
-            Refusal(path_, QStringLiteral("ne s'ouvre pas (%1)").arg(db.lastError().text())));
-    }
-    Exec(db, QStringLiteral("PRAGMA busy_timeout=2000"));
-    // Checked before anything is written: a foreign or damaged file stays as it is.
-    const QVariant id = Pragma(db, QStringLiteral("PRAGMA application_id"));
-    Status refused;
-    if (!id.isValid()) {
-        refused = Status::Error(Refusal(path_, QStringLiteral("n'est pas une base SQLite")));
-    } else if (Pragma(db, QStringLiteral("PRAGMA quick_check")).toString() != u"ok") {
-        refused = Status::Error(Refusal(path_, QStringLiteral("est endommagé")));
-    } else if (id.toLongLong() != 0 && id.toLongLong() != kApplicationId) {
-        refused = Status::Error(Refusal(path_, QStringLiteral("appartient à un autre programme")));
-    }
-    if (!refused.ok()) {
-        db.close();
-        return refused;
-    }
-    const bool ready =
-        Exec(db, QStringLiteral("PRAGMA journal_mode=WAL")) &&
-        Exec(db, QStringLiteral("PRAGMA synchronous=NORMAL")) &&
-        (id.toLongLong() != 0 ||
-         Exec(db, QStringLiteral("PRAGMA application_id=%1").arg(kApplicationId))) &&
-        Exec(db, QStringLiteral("CREATE TABLE IF NOT EXISTS journal_alarmes(id INTEGER PRIMARY "
-                                "KEY, t_ms INTEGER NOT NULL, voie INTEGER NOT NULL, repere TEXT "
-                                "NOT NULL, texte TEXT NOT NULL, evenement TEXT NOT NULL)")) &&
-        Exec(db, QStringLiteral("CREATE INDEX IF NOT EXISTS journal_alarmes_t ON "
-                                "journal_alarmes(t_ms)"));
-    if (!ready) {
-        const QString why = db.lastError().text();
-        db.close();
-        return Status::Error(
-            Refusal(path_, QStringLiteral("ne peut pas être préparé (%1)").arg(why)));
+    // The file is shared with the history: one owner checks, creates and migrates it.
+    const StorageOpened opened = OpenStorage(kConnection, path_, StorageAccess::Write);
+    if (!opened.status.ok()) {
+        return Status::Error(opened.status.message +
+                             QStringLiteral(" Le journal des alarmes n'y est pas écrit."));
     }
     open_ = true;
     return Status::Ok();
@@ -97,8 +42,9 @@ Status JournalWorker::WritePending() {
                                             "« %1 » (%2) : nouvel essai au prochain événement.")
                                  .arg(QDir::toNativeSeparators(path_), why));
     };
+    const auto why = [] { return StorageErrorText(StorageHandle(kConnection)); };
     if (!db.transaction()) {
-        return failure(db.lastError().text());
+        return failure(why());
     }
     QSqlQuery insert(db);
     insert.prepare(
@@ -111,15 +57,15 @@ Status JournalWorker::WritePending() {
         insert.addBindValue(e.text);
         insert.addBindValue(e.event);
         if (!insert.exec()) {
-            const QString why = insert.lastError().text();
+            const QString text = why();
             db.rollback();
-            return failure(why);
+            return failure(text);
         }
     }
     if (!db.commit()) {
-        const QString why = db.lastError().text();
+        const QString text = why();
         db.rollback();
-        return failure(why);
+        return failure(text);
     }
     pending_.clear();
     return Status::Ok();
@@ -157,10 +103,10 @@ void JournalWorker::ReadEntries() {
                      query.value(4).toString()});
             }
         } else {
-            status =
-                Status::Error(QStringLiteral("Le journal des alarmes n'a pas pu être lu "
-                                             "dans « %1 » (%2).")
-                                  .arg(QDir::toNativeSeparators(path_), query.lastError().text()));
+            status = Status::Error(QStringLiteral("Le journal des alarmes n'a pas pu être lu "
+                                                  "dans « %1 » (%2).")
+                                       .arg(QDir::toNativeSeparators(path_),
+                                            StorageErrorText(StorageHandle(kConnection))));
         }
     }
     Report(status);

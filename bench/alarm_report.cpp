@@ -18,7 +18,7 @@
 #include <ctime>
 
 #include "alarms/AlarmEngine.h"
-#include "history/HistoryDatabase.h"
+#include "history/Storage.h"
 #include "notify/AlarmReport.h"
 
 using namespace merival;
@@ -36,7 +36,7 @@ double CpuMs() {
 
 bool Generate(const QString& path, qint64 startMs) {
     const QString connection = QStringLiteral("bench-gen");
-    if (!OpenHistory(connection, path, true).ok()) {
+    if (!OpenStorage(connection, path, StorageAccess::Write).status.ok()) {
         return false;
     }
     {
@@ -77,7 +77,7 @@ bool Generate(const QString& path, qint64 startMs) {
         }
         db.commit();
     }
-    CloseHistory(connection);
+    CloseStorage(connection);
     return true;
 }
 
@@ -108,7 +108,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "reading failed\n");
             return 1;
         }
-        CloseHistory(connection);
+        CloseStorage(connection);
         const qint64 readMs = timer.elapsed();
         const AlarmReport report = ComputeAlarmReport(rows, start, start + kYearMs);
         const QString text = FormatAlarmReport(report);

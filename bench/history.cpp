@@ -1,9 +1,12 @@
 // History on a generated database of 30 days x 4 channels at 1 Hz (about 10 million
 // readings): cost of recording one pass, trend data for 24 h and 30 days, CSV export speed,
-// bytes per reading.
+// bytes per reading, then start and quit of the recorder and the journal on that file and on a
+// year-long one made of twelve copies of it (bench-history/year.sqlite, about 1.8 GB).
 //
 //   bench_history [FILE]   (default: bench-history/historique.sqlite under the build; made
 //                           once, about a minute, then reused)
+
+#include <sqlite3.h>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -17,12 +20,16 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <map>
 #include <memory>
+#include <tuple>
 #include <vector>
 
-#include "history/HistoryDatabase.h"
+#include "alarms/AlarmJournal.h"
+#include "history/HistoryBlocks.h"
 #include "history/HistoryQuery.h"
 #include "history/HistoryRecorder.h"
+#include "history/Storage.h"
 
 using namespace merival;
 
@@ -109,75 +116,166 @@ ChannelReading Reading(int channel, qint64 tMs, qint64 i) {
     return r;
 }
 
-// Fills the file with the recorder's own rows, in large transactions.
+struct Bounds {
+    qint64 ok = 0;
+    qint64 hs = 0;
+    std::optional<double> low[4];
+    std::optional<double> high[4];
+};
+
+// Fills the file with the recorder's own blocks and summaries, in large transactions.
 bool Generate(const QString& path, qint64 startMs) {
-    QFile::remove(path);
-    {
-        HistoryRecorder recorder(path, 100000);
-        recorder.Start();
-        for (int c = 0; c < 4; ++c) {
-            recorder.Add(Reading(c, startMs, 1));  // the formes
-        }
-        recorder.EndPass();
-        recorder.WaitWritten();
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+        QFile::remove(path + QLatin1String(suffix));
     }
-    if (!OpenHistory(kGen, path, true).ok()) {
+    if (!OpenStorage(kGen, path, StorageAccess::Write).status.ok()) {
         return false;
     }
-    QSqlDatabase db = QSqlDatabase::database(kGen);
-    QSqlQuery formes(db);
-    formes.exec(QStringLiteral("SELECT id, type FROM hist_formes"));
-    QHash<QString, int> forme;
-    while (formes.next()) {
-        forme.insert(formes.value(1).toString(), formes.value(0).toInt());
-    }
-    QSqlQuery hs(db);
-    hs.exec(
-        QStringLiteral("INSERT INTO hist_formes(repere, type, nom1, unite1, nom2, unite2, "
-                       "nom3, unite3) VALUES('', 'HS', '', '', '', '', '', '') RETURNING id"));
-    hs.next();
-    const int hsForme = hs.value(0).toInt();
-    hs.finish();
-    QSqlQuery insert(db);
-    insert.prepare(
-        QStringLiteral("INSERT OR REPLACE INTO hist_mesures VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-    const QVariant null(QMetaType::fromType<double>());
-    for (int c = 0; c < 4; ++c) {
-        db.transaction();
-        for (qint64 i = 0; i < kSeconds; ++i) {
-            const ChannelReading r = Reading(c, startMs + i * 1000 + c * 60, i);
-            insert.bindValue(0, c);
-            insert.bindValue(1, r.time.toMSecsSinceEpoch());
-            insert.bindValue(2, r.ok ? forme.value(r.typeName) : hsForme);
-            insert.bindValue(3, r.ok ? 1 : 0);
-            insert.bindValue(4, r.text);
-            for (int n = 0; n < 3; ++n) {
-                insert.bindValue(5 + n, n < r.numbers.size() && r.numbers[n].value
-                                            ? QVariant(*r.numbers[n].value)
-                                            : null);
+    sqlite3* db = StorageHandle(kGen);
+    bool ok = true;
+    {
+        BlockWriter writer(db);
+        std::map<std::tuple<int, int, qint64, int>, Bounds> summaries;  // table, voie, bloc, forme
+        for (int c = 0; c < 4 && ok; ++c) {
+            sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+            for (qint64 i = 0; i < kSeconds && ok; ++i) {
+                const ChannelReading r = Reading(c, startMs + i * 1000 + c * 60, i);
+                QStringList key{r.tag, r.typeName};
+                BlockWriter::Reading stored{c, r.time.toMSecsSinceEpoch(), r.ok, r.text, {}};
+                for (int n = 0; n < 3; ++n) {
+                    key << (n < r.numbers.size() ? r.numbers[n].name : QString())
+                        << (n < r.numbers.size() ? r.numbers[n].unit : QString());
+                    if (n < r.numbers.size()) {
+                        stored.values[n] = r.numbers[n].value;
+                    }
+                }
+                stored.values[3] = r.temperature;
+                const int forme = writer.Forme(key);
+                ok = forme >= 0 && writer.Add(stored, forme);
+                for (int t = 0; t < 2; ++t) {
+                    Bounds& b = summaries[{t, c, stored.tMs / kSummaryTables[t].blockMs, forme}];
+                    (r.ok ? b.ok : b.hs) += 1;
+                    for (int n = 0; n < 4 && r.ok; ++n) {
+                        if (stored.values[n]) {
+                            b.low[n] = std::min(b.low[n].value_or(1e300), *stored.values[n]);
+                            b.high[n] = std::max(b.high[n].value_or(-1e300), *stored.values[n]);
+                        }
+                    }
+                }
             }
-            insert.bindValue(8, r.temperature ? QVariant(*r.temperature) : null);
-            insert.exec();
+            ok = ok && writer.Flush() &&
+                 sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+            writer.Committed();
+            std::printf("  channel %d generated\n", c);
+            std::fflush(stdout);
         }
-        db.commit();
-        std::printf("  channel %d generated\n", c);
+        sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+        for (const auto& [key, b] : summaries) {
+            const auto& [table, voie, bloc, forme] = key;
+            sqlite3_stmt* insert = nullptr;
+            sqlite3_prepare_v2(
+                db,
+                QStringLiteral("INSERT INTO %1 VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
+                    .arg(QLatin1String(kSummaryTables[table].name))
+                    .toUtf8()
+                    .constData(),
+                -1, &insert, nullptr);
+            const qint64 ints[] = {voie, bloc, forme, b.ok, b.hs};
+            for (int i = 0; i < 5; ++i) {
+                sqlite3_bind_int64(insert, i + 1, ints[i]);
+            }
+            for (int n = 0; n < 4; ++n) {
+                if (b.low[n]) {
+                    sqlite3_bind_double(insert, 6 + 2 * n, *b.low[n]);
+                    sqlite3_bind_double(insert, 7 + 2 * n, *b.high[n]);
+                }
+            }
+            ok = ok && sqlite3_step(insert) == SQLITE_DONE;
+            sqlite3_finalize(insert);
+        }
+        ok = ok && sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
+    sqlite3_exec(db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
+    CloseStorage(kGen);
+    return ok;
+}
+
+// Start (the file opened and checked, a first pass committed) and quit (the writer stopped) of
+// the recorder, then of the alarm journal, on the file as it is.
+void StartAndQuit(const QString& file, qint64 last) {
+    QElapsedTimer t;
+    t.start();
+    auto recorder = std::make_unique<HistoryRecorder>(file, 100000);
+    recorder->Start();
+    for (int c = 0; c < 4; ++c) {
+        recorder->Add(Reading(c, (last / kBlockMs + 1) * kBlockMs + c * 60, 0));
+    }
+    recorder->EndPass();
+    recorder->WaitWritten();
+    const double start = t.nsecsElapsed() / 1e6;
+    t.restart();
+    recorder.reset();
+    const double quit = t.nsecsElapsed() / 1e6;
+    t.restart();
+    auto journal = std::make_unique<AlarmJournal>(file);
+    journal->Append({QDateTime::currentDateTimeUtc(), 0, QStringLiteral("bench"),
+                     QStringLiteral("1"), QStringLiteral("bench")});
+    journal.reset();
+    const double journalled = t.nsecsElapsed() / 1e6;
+    std::printf(
+        "%s (%.0f MB): recorder start to first pass committed %.1f ms, quit %.1f ms; journal "
+        "opened, one event written and closed %.1f ms\n",
+        qPrintable(QFileInfo(file).fileName()), double(QFileInfo(file).size()) / 1e6, start, quit,
+        journalled);
+    // The bench rows go again so that the next run finds the file as generated.
+    if (OpenStorage(QStringLiteral("clean"), file, StorageAccess::Write).status.ok()) {
+        sqlite3* db = StorageHandle(QStringLiteral("clean"));
+        sqlite3_exec(db,
+                     QStringLiteral("DELETE FROM hist_blocs WHERE bloc > %1; DELETE FROM "
+                                    "hist_minutes WHERE bloc > %2; DELETE FROM hist_10minutes "
+                                    "WHERE bloc > %3; DELETE FROM journal_alarmes WHERE repere "
+                                    "= 'bench'")
+                         .arg(last / kBlockMs)
+                         .arg(last / kSummaryTables[0].blockMs)
+                         .arg(last / kSummaryTables[1].blockMs)
+                         .toUtf8()
+                         .constData(),
+                     nullptr, nullptr, nullptr);
+    }
+    CloseStorage(QStringLiteral("clean"));
+}
+
+// A year of four channels: the month's blocks and summaries copied eleven times further back.
+bool BuildYear(const QString& month, const QString& year) {
+    if (!QFile::copy(month, year) || !OpenStorage(kGen, year, StorageAccess::Write).status.ok()) {
+        return false;
+    }
+    sqlite3* db = StorageHandle(kGen);
+    bool ok =
+        sqlite3_exec(db, QStringLiteral("ATTACH '%1' AS month").arg(month).toUtf8().constData(),
+                     nullptr, nullptr, nullptr) == SQLITE_OK;
+    for (qint64 k = 1; k < 12 && ok; ++k) {
+        const qint64 shiftMs = k * kSeconds * 1000;
+        QString sql =
+            QStringLiteral(
+                "BEGIN; INSERT OR IGNORE INTO hist_blocs SELECT voie, bloc - %1, donnees FROM "
+                "month.hist_blocs;")
+                .arg(shiftMs / kBlockMs);
+        for (const SummaryTable& table : kSummaryTables) {
+            sql += QStringLiteral(
+                       "INSERT OR IGNORE INTO %1 SELECT voie, bloc - %2, forme, n_ok, n_hs, min1, "
+                       "max1, "
+                       "min2, max2, min3, max3, min_t, max_t FROM month.%1;")
+                       .arg(QLatin1String(table.name))
+                       .arg(shiftMs / table.blockMs);
+        }
+        sql += QStringLiteral("COMMIT;");
+        ok = sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, nullptr) == SQLITE_OK;
+        std::printf("  month %lld copied\n", static_cast<long long>(k));
         std::fflush(stdout);
     }
-    QSqlQuery minutes(db);
-    bool ok = true;
-    for (const SummaryTable& table : kSummaryTables) {
-        ok = ok && minutes.exec(QStringLiteral("DELETE FROM %1").arg(QLatin1String(table.name))) &&
-             minutes.exec(
-                 QStringLiteral("INSERT INTO %1 SELECT voie, t_ms / %2, forme, sum(ok), "
-                                "count(*) - sum(ok), min(v1), max(v1), min(v2), max(v2), min(v3), "
-                                "max(v3), min(temperature), max(temperature) FROM hist_mesures "
-                                "GROUP BY 1, 2, 3")
-                     .arg(QLatin1String(table.name))
-                     .arg(table.blockMs));
-    }
-    minutes.finish();
-    QSqlQuery(db).exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
-    CloseHistory(kGen);
+    sqlite3_exec(db, "DETACH month; PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
+    CloseStorage(kGen);
     return ok;
 }
 
@@ -203,17 +301,24 @@ int main(int argc, char** argv) {
         std::printf("  generated in %.0f s\n", t.elapsed() / 1000.0);
     }
 
-    if (const Status s = OpenHistory(QStringLiteral("bench"), path, false); !s.ok()) {
+    if (const Status s = OpenStorage(QStringLiteral("bench"), path, StorageAccess::Read).status;
+        !s.ok()) {
         std::printf("%s\n", qPrintable(s.message));
         return 1;
     }
     QSqlDatabase db = QSqlDatabase::database(QStringLiteral("bench"));
     QSqlQuery q(db);
-    q.exec(QStringLiteral("SELECT count(*), min(t_ms), max(t_ms) FROM hist_mesures"));
+    QList<StoredText> lastTexts;
+    const Status read =
+        ReadTexts(QStringLiteral("bench"), {{end - 3600000, end + 3600000}, 3}, &lastTexts);
+    if (!read.ok() || lastTexts.isEmpty()) {
+        std::printf("reading the file failed: %s\n", qPrintable(read.message));
+        return 1;
+    }
+    const qint64 last = lastTexts.last().tMs;
+    q.exec(QStringLiteral("SELECT sum(n_ok + n_hs) FROM hist_minutes"));
     q.next();
     const qint64 readings = q.value(0).toLongLong();
-    const qint64 first = q.value(1).toLongLong();
-    const qint64 last = q.value(2).toLongLong();
     q.finish();
     const double bytes = double(QFileInfo(path).size());
     std::printf(
@@ -265,19 +370,19 @@ int main(int argc, char** argv) {
             qPrintable(s.message));
     }
     db = QSqlDatabase();
-    CloseHistory(QStringLiteral("bench"));
+    CloseStorage(QStringLiteral("bench"));
 
-    {
-        // Turning recording off while the writer still checks the large file.
-        auto early = std::make_unique<HistoryRecorder>(path, 100000);
-        early->Start();
-        QThread::msleep(200);
-        QElapsedTimer t;
-        t.start();
-        early.reset();
-        std::printf("stopping during the first check of the file: %.1f ms\n",
-                    t.nsecsElapsed() / 1e6);
+    StartAndQuit(path, last);
+    const QString year = QFileInfo(path).dir().filePath(QStringLiteral("year.sqlite"));
+    if (!QFileInfo::exists(year)) {
+        std::printf("building %s from twelve copies of the month ...\n", qPrintable(year));
+        if (!BuildYear(path, year)) {
+            std::printf("building the year failed\n");
+            return 1;
+        }
     }
+    std::printf("year-long file: %.0f MB\n", double(QFileInfo(year).size()) / 1e6);
+    StartAndQuit(year, last);
     // Recording into the large file: the cycle's share and the writer's round trip.
     HistoryRecorder recorder(path, 100000);
     recorder.Start();
@@ -287,7 +392,7 @@ int main(int argc, char** argv) {
     for (qint64 i = 0; i < 500; ++i) {
         std::vector<ChannelReading> readings;
         for (int c = 0; c < 4; ++c) {
-            readings.push_back(Reading(c, last + 1000 + i * 1000 + c * 60, i));
+            readings.push_back(Reading(c, (last / kBlockMs + 1) * kBlockMs + i * 1000 + c * 60, i));
         }
         QElapsedTimer t;
         t.start();
@@ -303,18 +408,18 @@ int main(int argc, char** argv) {
         "recording one pass of 4 readings: cycle thread median %.1f us, written and "
         "committed median %.3f ms (max %.3f ms)\n",
         Median(cycle), Median(pass), *std::max_element(pass.begin(), pass.end()));
-    (void)first;
     recorder.Stop();
     // The generated month stays as it was for the next run and the screenshots.
-    if (OpenHistory(QStringLiteral("bench"), path, true).ok()) {
+    if (OpenStorage(QStringLiteral("bench"), path, StorageAccess::Write).status.ok()) {
         QSqlDatabase again = QSqlDatabase::database(QStringLiteral("bench"));
-        QSqlQuery(again).exec(QStringLiteral("DELETE FROM hist_mesures WHERE t_ms > %1").arg(last));
+        QSqlQuery(again).exec(
+            QStringLiteral("DELETE FROM hist_blocs WHERE bloc > %1").arg(last / kBlockMs));
         for (const SummaryTable& table : kSummaryTables) {
             QSqlQuery(again).exec(QStringLiteral("DELETE FROM %1 WHERE bloc > %2")
                                       .arg(QLatin1String(table.name))
                                       .arg(last / table.blockMs));
         }
     }
-    CloseHistory(QStringLiteral("bench"));
+    CloseStorage(QStringLiteral("bench"));
     return 0;
 }

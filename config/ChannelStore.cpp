@@ -274,6 +274,12 @@ void ChannelStore::setExtBlock(int k, bool value) {
     edit(k, [value](ChannelRecord& r) { SetBlock(r, true, value); });
 }
 
+void ChannelStore::setRecords(const ChannelRecords& records) {
+    for (int k = 0; k < kChannelCount; ++k) {
+        assign(k, records[static_cast<size_t>(k)]);
+    }
+}
+
 void ChannelStore::assign(int k, const ChannelRecord& record) {
     if (records_[k] == record) {
         return;

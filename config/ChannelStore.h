@@ -59,6 +59,8 @@ public:
     void setTag(int k, const QString& value);
     void setBaseBlock(int k, bool value);  // true clears ExtBlock
     void setExtBlock(int k, bool value);   // true clears BaseBlock
+    // Every record at once (a copy of another store), with the same signals.
+    void setRecords(const ChannelRecords& records);
 
     // "config.txt" in the current directory unless a path is given. Load applies the file
     // through the setters; what the file does not give returns to the start-up state, and

@@ -48,11 +48,29 @@ QString FrameHex(const QByteArray& bytes, qsizetype crcEnd, qsizetype fullLength
     return text;
 }
 
+constexpr qsizetype kMbapHeader = 7;
+
+QString MbapHex(const QByteArray& header, const QByteArray& pdu) {
+    const QString head = QStringLiteral("[%1]").arg(Hex(header));
+    return pdu.isEmpty() ? head : head + u' ' + Hex(pdu);
+}
+
 }  // namespace
 
 Verdict Classify(const ExchangeRecord& r) {
     if (r.reply.isEmpty()) {
-        return {r.portClosed ? Outcome::PortClosed : Outcome::Silence};
+        if (r.portClosed) {
+            switch (r.network.fault) {
+                case LinkFault::Refused:
+                    return {Outcome::ConnectionRefused};
+                case LinkFault::Lost:
+                    return {Outcome::ConnectionLost};
+                case LinkFault::None:
+                    break;
+            }
+            return {Outcome::PortClosed};
+        }
+        return {r.network.stray.isEmpty() ? Outcome::Silence : Outcome::WrongTransaction};
     }
     const bool addressRight = ByteAt(r.reply, 0) == ByteAt(r.request, 0);
     if (r.reply.size() < r.expectedLength && IsExceptionFrame(r)) {
@@ -96,6 +114,9 @@ ExchangeEvent MakeEvent(const ExchangeRecord& r, int channel) {
     e.outcome = verdict.outcome;
     e.exceptionCode = verdict.exceptionCode;
     e.echoDropped = r.echoDropped;
+    e.requestHeader = r.network.requestHeader;
+    e.replyHeader = r.network.replyHeader;
+    e.stray = r.network.stray.left(kKeptReplyBytes);
     return e;
 }
 
@@ -123,6 +144,12 @@ QString OutcomeText(const ExchangeEvent& e) {
             return QStringLiteral("Écho retiré");
         case Outcome::PortClosed:
             return QStringLiteral("Port fermé");
+        case Outcome::ConnectionRefused:
+            return QStringLiteral("Connexion refusée");
+        case Outcome::ConnectionLost:
+            return QStringLiteral("Connexion perdue");
+        case Outcome::WrongTransaction:
+            return QStringLiteral("Mauvaise transaction");
     }
     return {};
 }
@@ -150,10 +177,20 @@ QString MsText(int ms) {
 }
 
 QString RequestHex(const ExchangeEvent& e) {
+    if (!e.requestHeader.isEmpty()) {
+        return MbapHex(e.requestHeader, e.request.mid(1, e.request.size() - 3));
+    }
     return FrameHex(e.request, e.request.size(), e.request.size());
 }
 
 QString ReplyHex(const ExchangeEvent& e) {
+    if (e.outcome == Outcome::WrongTransaction) {
+        return MbapHex(e.stray.left(kMbapHeader), e.stray.mid(kMbapHeader));
+    }
+    if (!e.replyHeader.isEmpty() && e.replyLength >= 3) {
+        // The CRC was made here, not received.
+        return MbapHex(e.replyHeader, e.reply.mid(1, e.replyLength - 3));
+    }
     qsizetype crcEnd = 0;
     if (e.outcome == Outcome::Exception ||
         (e.outcome == Outcome::WrongAddress && e.replyLength < e.expectedLength)) {

@@ -18,6 +18,9 @@ enum class Outcome : quint8 {
     Silence,
     EchoDropped,
     PortClosed,
+    ConnectionRefused,
+    ConnectionLost,
+    WrongTransaction,
 };
 
 // One exchange as the diagnostics keep it.
@@ -37,6 +40,10 @@ struct ExchangeEvent {
     Outcome outcome = Outcome::Silence;
     int exceptionCode = 0;
     bool echoDropped = false;
+    // Network lines only: the MBAP headers, and the dropped frame of another transaction.
+    QByteArray requestHeader;
+    QByteArray replyHeader;
+    QByteArray stray;
 };
 
 // A babbling station's bytes are not all kept: the ring stays small.
@@ -59,7 +66,8 @@ struct Verdict {
 [[nodiscard]] QString BlockText(int block);
 [[nodiscard]] QString TimeText(qint64 msSinceEpoch);
 [[nodiscard]] QString MsText(int ms);
-// Hexadecimal bytes with the CRC set apart: "01 03 00 00 00 08 | 44 0C".
+// Hexadecimal bytes with the CRC set apart: "01 03 00 00 00 08 | 44 0C"; on a modbus-tcp line,
+// the MBAP header apart and no CRC: "[00 01 00 00 00 06 01] 03 00 00 00 08".
 [[nodiscard]] QString RequestHex(const ExchangeEvent& event);
 [[nodiscard]] QString ReplyHex(const ExchangeEvent& event);
 

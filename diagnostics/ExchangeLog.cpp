@@ -6,6 +6,7 @@ ExchangeLog::ExchangeLog(qsizetype capacity, QObject* parent)
     : QObject(parent), ring_(static_cast<size_t>(std::max<qsizetype>(capacity, 1))) {}
 
 void ExchangeLog::exchanged(const ExchangeRecord& record) {
+    QMutexLocker lock(&mutex_);
     ExchangeEvent& slot = ring_[static_cast<size_t>(head_)];
     slot = MakeEvent(record, channel_);
     slot.seq = nextSeq_++;
@@ -14,10 +15,38 @@ void ExchangeLog::exchanged(const ExchangeRecord& record) {
     if (channel_ >= 0 && channel_ < kChannelCount) {
         Count(stats_[static_cast<size_t>(channel_)], slot);
     }
-    Q_EMIT recorded(slot);
+    const ExchangeEvent event = slot;
+    lock.unlock();
+    Q_EMIT recorded(event);
+}
+
+void ExchangeLog::setChannel(int channel) {
+    const QMutexLocker lock(&mutex_);
+    channel_ = channel;
+}
+
+quint64 ExchangeLog::lastSeq() const {
+    const QMutexLocker lock(&mutex_);
+    return nextSeq_ - 1;
+}
+
+qsizetype ExchangeLog::size() const {
+    const QMutexLocker lock(&mutex_);
+    return count_;
+}
+
+quint64 ExchangeLog::amendments() const {
+    const QMutexLocker lock(&mutex_);
+    return amendments_;
+}
+
+std::array<ChannelStats, kChannelCount> ExchangeLog::stats() const {
+    const QMutexLocker lock(&mutex_);
+    return stats_;
 }
 
 std::vector<ExchangeEvent> ExchangeLog::Since(quint64 seq) const {
+    const QMutexLocker lock(&mutex_);
     const quint64 oldest = nextSeq_ - static_cast<quint64>(count_);
     const quint64 from = std::max(seq + 1, oldest);
     std::vector<ExchangeEvent> events;
@@ -34,6 +63,7 @@ std::vector<ExchangeEvent> ExchangeLog::Since(quint64 seq) const {
 }
 
 void ExchangeLog::trailing(const QByteArray& bytes) {
+    QMutexLocker lock(&mutex_);
     if (count_ == 0 || bytes.isEmpty()) {
         return;
     }
@@ -52,10 +82,13 @@ void ExchangeLog::trailing(const QByteArray& bytes) {
     }
     amended_.push_back(last.seq);
     ++amendments_;
-    Q_EMIT amended(last);
+    const ExchangeEvent event = last;
+    lock.unlock();
+    Q_EMIT amended(event);
 }
 
 std::vector<ExchangeEvent> ExchangeLog::AmendedSince(quint64 seen) const {
+    const QMutexLocker lock(&mutex_);
     std::vector<ExchangeEvent> events;
     const auto fresh = static_cast<size_t>(
         std::min<quint64>(amendments_ - std::min(seen, amendments_), amended_.size()));
@@ -76,6 +109,7 @@ const ExchangeEvent* ExchangeLog::Find(quint64 seq) const {
 }
 
 void ExchangeLog::Clear() {
+    const QMutexLocker lock(&mutex_);
     for (ExchangeEvent& e : ring_) {
         e = {};
     }
@@ -83,6 +117,7 @@ void ExchangeLog::Clear() {
 }
 
 void ExchangeLog::ResetStats() {
+    const QMutexLocker lock(&mutex_);
     stats_ = {};
     statsFrom_ = nextSeq_;
 }

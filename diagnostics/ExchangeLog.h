@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMutex>
 #include <QObject>
 #include <array>
 #include <vector>
@@ -12,6 +13,8 @@ namespace merival {
 
 // The last exchanges of the line in a ring of fixed size, and the statistics per channel.
 // Recording copies a few bytes and counts; nothing is formatted until someone looks.
+// The line's engine records on its thread while windows read on theirs: every member function
+// may be called from any thread.
 class ExchangeLog : public QObject, public ExchangeObserver {
     Q_OBJECT
 public:
@@ -22,12 +25,12 @@ public:
     void exchanged(const ExchangeRecord& record) override;
     void trailing(const QByteArray& bytes) override;
     // The channel whose exchanges follow; -1 when none is being polled.
-    void setChannel(int channel) { channel_ = channel; }
+    void setChannel(int channel);
 
     // Events after `seq` still in the ring, oldest first.
     [[nodiscard]] std::vector<ExchangeEvent> Since(quint64 seq) const;
-    [[nodiscard]] quint64 lastSeq() const { return nextSeq_ - 1; }
-    [[nodiscard]] qsizetype size() const { return count_; }
+    [[nodiscard]] quint64 lastSeq() const;
+    [[nodiscard]] qsizetype size() const;
     [[nodiscard]] qsizetype capacity() const { return static_cast<qsizetype>(ring_.size()); }
     // Forgets the events; the statistics stay.
     void Clear();
@@ -35,9 +38,9 @@ public:
     // Exchanges changed after they were recorded, as they are now: the amendments after the
     // first `seen` ones (the latest few only).
     [[nodiscard]] std::vector<ExchangeEvent> AmendedSince(quint64 seen) const;
-    [[nodiscard]] quint64 amendments() const { return amendments_; }
+    [[nodiscard]] quint64 amendments() const;
 
-    [[nodiscard]] const std::array<ChannelStats, kChannelCount>& stats() const { return stats_; }
+    [[nodiscard]] std::array<ChannelStats, kChannelCount> stats() const;
     void ResetStats();
 
 Q_SIGNALS:
@@ -48,6 +51,7 @@ Q_SIGNALS:
 private:
     [[nodiscard]] const ExchangeEvent* Find(quint64 seq) const;
 
+    mutable QMutex mutex_;
     std::vector<ExchangeEvent> ring_;
     qsizetype head_ = 0;  // where the next event goes
     qsizetype count_ = 0;

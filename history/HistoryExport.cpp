@@ -11,8 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "history/HistoryDatabase.h"
+#include "history/HistoryBlocks.h"
 #include "history/HistoryQuery.h"
+#include "history/Storage.h"
 
 // The export steps through millions of rows: it reads them with SQLite's own interface on the
 // Qt connection's handle, as UTF-8, without a QVariant per value.
@@ -28,6 +29,10 @@ Statement Prepare(sqlite3* db, const char* sql) {
     return {statement, &sqlite3_finalize};
 }
 
+bool FormulaStart(char c) {
+    return c == '=' || c == '+' || c == '-' || c == '@';
+}
+
 bool Special(const char* text, qsizetype size) {
     for (qsizetype i = 0; i < size; ++i) {
         const char c = text[i];
@@ -41,7 +46,7 @@ bool Special(const char* text, qsizetype size) {
 // A CSV field, quoted when it holds a separator, a quote or a line break; with `oneLine`, CR LF
 // becomes " / " first.
 void AppendField(std::string& out, const char* text, qsizetype size, bool oneLine = false) {
-    if (!Special(text, size)) {
+    if (!Special(text, size) && (size == 0 || !FormulaStart(text[0]))) {
         out.append(text, size_t(size));
         return;
     }
@@ -53,6 +58,18 @@ void AppendField(std::string& out, const char* text, qsizetype size, bool oneLin
         } else {
             field += text[i];
         }
+    }
+    // A spreadsheet reads a cell that begins so as a formula: it is given as a formula that
+    // only holds the text.
+    if (!field.empty() && FormulaStart(field[0])) {
+        std::string formula = "=\"";
+        for (char c : field) {
+            formula += c;
+            if (c == '"') {
+                formula += '"';
+            }
+        }
+        field = formula + '"';
     }
     if (!Special(field.data(), qsizetype(field.size()))) {
         out += field;
@@ -76,11 +93,7 @@ std::string Field(const unsigned char* text) {
     return out;
 }
 
-void AppendNumber(std::string& out, sqlite3_stmt* row, int column, char decimal) {
-    if (sqlite3_column_type(row, column) == SQLITE_NULL) {
-        return;
-    }
-    const double v = sqlite3_column_double(row, column);
+void AppendNumber(std::string& out, double v, char decimal) {
     char buffer[400];
     const auto [end, ec] =
         std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::fixed);
@@ -100,38 +113,40 @@ void AppendTwo(char*& p, int n) {
     *p++ = char('0' + n % 10);
 }
 
-// Local "JJ/MM/AAAA;HH:MM:SS". The offset from UTC is asked of the system once per hour; the
-// calendar is computed (days to civil date, proleptic Gregorian).
+// "JJ/MM/AAAA", `between`, "HH:MM:SS" of a count of seconds (days to civil date, proleptic
+// Gregorian).
+std::string Civil(qint64 seconds, char between) {
+    qint64 days = seconds >= 0 ? seconds / 86400 : (seconds - 86399) / 86400;
+    const qint64 secs = seconds - days * 86400;
+    days += 719468;
+    const qint64 era = (days >= 0 ? days : days - 146096) / 146097;
+    const qint64 doe = days - era * 146097;
+    const qint64 yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const qint64 doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const qint64 mp = (5 * doy + 2) / 153;
+    const int day = int(doy - (153 * mp + 2) / 5 + 1);
+    const int month = int(mp < 10 ? mp + 3 : mp - 9);
+    const qint64 year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+    char buffer[40];
+    char* p = buffer;
+    AppendTwo(p, day);
+    *p++ = '/';
+    AppendTwo(p, month);
+    *p++ = '/';
+    p = std::to_chars(p, buffer + 20, year).ptr;
+    *p++ = between;
+    AppendTwo(p, int(secs / 3600));
+    *p++ = ':';
+    AppendTwo(p, int(secs / 60 % 60));
+    *p++ = ':';
+    AppendTwo(p, int(secs % 60));
+    return std::string(buffer, size_t(p - buffer));
+}
+
+// Local "JJ/MM/AAAA;HH:MM:SS". The offset from UTC is asked of the system once per hour.
 class LocalClock {
 public:
-    std::string Format(qint64 second) {
-        const qint64 local = second + Offset(second);
-        qint64 days = local >= 0 ? local / 86400 : (local - 86399) / 86400;
-        const qint64 secs = local - days * 86400;
-        days += 719468;
-        const qint64 era = (days >= 0 ? days : days - 146096) / 146097;
-        const qint64 doe = days - era * 146097;
-        const qint64 yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-        const qint64 doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-        const qint64 mp = (5 * doy + 2) / 153;
-        const int day = int(doy - (153 * mp + 2) / 5 + 1);
-        const int month = int(mp < 10 ? mp + 3 : mp - 9);
-        const qint64 year = yoe + era * 400 + (month <= 2 ? 1 : 0);
-        char buffer[40];
-        char* p = buffer;
-        AppendTwo(p, day);
-        *p++ = '/';
-        AppendTwo(p, month);
-        *p++ = '/';
-        p = std::to_chars(p, buffer + 20, year).ptr;
-        *p++ = ';';
-        AppendTwo(p, int(secs / 3600));
-        *p++ = ':';
-        AppendTwo(p, int(secs / 60 % 60));
-        *p++ = ':';
-        AppendTwo(p, int(secs % 60));
-        return std::string(buffer, size_t(p - buffer));
-    }
+    std::string Format(qint64 second) { return Civil(second + Offset(second), ';'); }
 
 private:
     static int OffsetAt(qint64 second) {
@@ -157,22 +172,50 @@ struct FormeFields {
     std::string units[kNumberColumns];
 };
 
+// The readings of one channel in time order, a block at a time.
 struct Cursor {
     int channel;
-    Statement rows;
+    Statement blocks;
+    qint64 fromMs;
+    qint64 toMs;
+    std::vector<BlockReading> readings;
+    size_t next = 0;
     bool valid = false;
+    bool damaged = false;
     qint64 t = 0;
 
+    const BlockReading& current() const { return readings[next - 1]; }
+
     void Step() {
-        valid = sqlite3_step(rows.get()) == SQLITE_ROW;
-        t = valid ? sqlite3_column_int64(rows.get(), 0) : 0;
+        for (;;) {
+            while (next < readings.size()) {
+                const BlockReading& r = readings[next++];
+                if (r.tMs >= fromMs && r.tMs < toMs) {
+                    valid = true;
+                    t = r.tMs;
+                    return;
+                }
+            }
+            readings.clear();
+            next = 0;
+            if (sqlite3_step(blocks.get()) != SQLITE_ROW) {
+                valid = false;
+                return;
+            }
+            const auto* data =
+                static_cast<const unsigned char*>(sqlite3_column_blob(blocks.get(), 1));
+            if (!DecodeBlock(sqlite3_column_int64(blocks.get(), 0), data,
+                             sqlite3_column_bytes(blocks.get(), 1), readings)) {
+                damaged = true;  // the readings before the damage are still given
+            }
+        }
     }
 };
 
 Status Failed(sqlite3* db) {
-    return Status::Error(QStringLiteral("Lecture de « %1 » impossible : %2")
-                             .arg(QString::fromUtf8(sqlite3_db_filename(db, "main")),
-                                  QString::fromUtf8(sqlite3_errmsg(db))));
+    return Status::Error(
+        QStringLiteral("Lecture de « %1 » impossible : %2.")
+            .arg(QString::fromUtf8(sqlite3_db_filename(db, "main")), StorageErrorText(db)));
 }
 
 std::vector<FormeFields> LoadFields(sqlite3* db, bool* ok) {
@@ -200,7 +243,7 @@ std::vector<FormeFields> LoadFields(sqlite3* db, bool* ok) {
 std::vector<Cursor> OpenCursors(sqlite3* db, const ExportRequest& request, bool* ok) {
     std::vector<Cursor> cursors;
     const Statement next =
-        Prepare(db, "SELECT voie FROM hist_mesures WHERE voie > ? ORDER BY voie LIMIT 1");
+        Prepare(db, "SELECT voie FROM hist_blocs WHERE voie > ? ORDER BY voie LIMIT 1");
     *ok = next != nullptr;
     for (qint64 channel = std::numeric_limits<qint64>::min(); *ok;) {
         sqlite3_reset(next.get());
@@ -214,31 +257,59 @@ std::vector<Cursor> OpenCursors(sqlite3* db, const ExportRequest& request, bool*
         }
         Cursor cursor{int(channel),
                       Prepare(db,
-                              "SELECT t_ms, forme, ok, texte, v1, v2, v3, temperature FROM "
-                              "hist_mesures WHERE voie = ? AND t_ms >= ? AND t_ms < ? "
-                              "ORDER BY t_ms")};
-        if (!cursor.rows) {
+                              "SELECT bloc, donnees FROM hist_blocs WHERE voie = ? AND "
+                              "bloc >= ? AND bloc <= ? ORDER BY bloc"),
+                      request.period.fromMs,
+                      request.period.toMs,
+                      {}};
+        if (!cursor.blocks) {
             *ok = false;
             break;
         }
-        sqlite3_bind_int64(cursor.rows.get(), 1, channel);
-        sqlite3_bind_int64(cursor.rows.get(), 2, request.period.fromMs);
-        sqlite3_bind_int64(cursor.rows.get(), 3, request.period.toMs);
+        // A block holds readings from its start on; the bounds are taken one block wider.
+        sqlite3_bind_int64(cursor.blocks.get(), 1, channel);
+        sqlite3_bind_int64(cursor.blocks.get(), 2, request.period.fromMs / kBlockMs - 1);
+        sqlite3_bind_int64(cursor.blocks.get(), 3, request.period.toMs / kBlockMs + 1);
         cursor.Step();
         cursors.push_back(std::move(cursor));
     }
     return cursors;
 }
 
+// The readings of every cursor merged in time order; null at the end.
+Cursor* Earliest(std::vector<Cursor>& cursors) {
+    Cursor* c = nullptr;
+    for (Cursor& candidate : cursors) {
+        if (candidate.valid && (c == nullptr || candidate.t < c->t)) {
+            c = &candidate;
+        }
+    }
+    return c;
+}
+
+bool Damaged(const std::vector<Cursor>& cursors) {
+    for (const Cursor& c : cursors) {
+        if (c.damaged) {
+            return true;
+        }
+    }
+    return false;
+}
+
+Status DamagedBlocks(sqlite3* db) {
+    return Status::Error(QStringLiteral("Lecture de « %1 » : une partie de l'historique est "
+                                        "endommagée et n'a pas pu être lue.")
+                             .arg(QString::fromUtf8(sqlite3_db_filename(db, "main"))));
+}
+
 }  // namespace
 
 Status ExportCsv(const QString& connection, const ExportRequest& request, QChar decimal,
                  const std::function<bool(const QByteArray&)>& sink, qint64* rows) {
-    const QVariant handle = QSqlDatabase::database(connection, false).driver()->handle();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0) {
+    sqlite3* db = StorageHandle(connection);
+    if (db == nullptr) {
         return Status::Error(QStringLiteral("Base d'historique non ouverte."));
     }
-    sqlite3* db = *static_cast<sqlite3* const*>(handle.data());
     // One read transaction: the rows of every channel come from the same moment of the file.
     sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
     const auto end = [&](Status status) {
@@ -247,6 +318,8 @@ Status ExportCsv(const QString& connection, const ExportRequest& request, QChar 
     };
     bool ok = false;
     const std::vector<FormeFields> fields = LoadFields(db, &ok);
+    std::vector<std::string> modeles;
+    ok = ok && LoadModeles(db, modeles);
     std::vector<Cursor> cursors = ok ? OpenCursors(db, request, &ok) : std::vector<Cursor>();
     if (!ok) {
         return end(Failed(db));
@@ -257,7 +330,7 @@ Status ExportCsv(const QString& connection, const ExportRequest& request, QChar 
     out += "\xEF\xBB\xBF";
     out += QStringLiteral(
                "Date;Heure;Voie;Repère;Type;État;Mesure 1;Unité 1;Mesure 2;Unité 2;"
-               "Mesure 3;Unité 3;Température (°C);Valeur affichée\r\n")
+               "Mesure 3;Unité 3;Température (°C);Valeur affichée;Date et heure UTC\r\n")
                .toUtf8()
                .toStdString();
     const FormeFields none;
@@ -265,50 +338,49 @@ Status ExportCsv(const QString& connection, const ExportRequest& request, QChar 
     qint64 count = 0;
     qint64 cachedSecond = std::numeric_limits<qint64>::min();
     std::string cachedDate;
-    for (;;) {
-        Cursor* c = nullptr;
-        for (Cursor& candidate : cursors) {
-            if (candidate.valid && (c == nullptr || candidate.t < c->t)) {
-                c = &candidate;
-            }
-        }
-        if (c == nullptr) {
-            break;
-        }
-        sqlite3_stmt* row = c->rows.get();
+    std::string cachedUtc;
+    std::string text;
+    while (Cursor* c = Earliest(cursors)) {
+        const BlockReading& r = c->current();
         const qint64 second = c->t >= 0 ? c->t / 1000 : (c->t - 999) / 1000;
         if (second != cachedSecond) {
             cachedSecond = second;
             cachedDate = clock.Format(second);
+            cachedUtc = Civil(second, ' ');
         }
         out += cachedDate;
         out += ';';
         out += std::to_string(c->channel);
         out += ';';
-        const qint64 forme = sqlite3_column_int64(row, 1);
         const FormeFields& f =
-            forme >= 0 && size_t(forme) < fields.size() ? fields[size_t(forme)] : none;
+            r.forme >= 0 && size_t(r.forme) < fields.size() ? fields[size_t(r.forme)] : none;
         out += f.tagType;
-        out += sqlite3_column_int(row, 2) != 0 ? ";OK" : ";HS";
-        for (int i = 0; i < kNumberColumns; ++i) {
+        out += r.ok ? ";OK" : ";HS";
+        for (int i = 0; i < kSlots; ++i) {
             out += ';';
-            AppendNumber(out, row, 4 + i, point);
-            out += ';';
-            if (sqlite3_column_type(row, 4 + i) != SQLITE_NULL) {
-                out += f.units[i];
+            if (r.present[i]) {
+                AppendNumber(out, r.values[i], point);
+            }
+            if (i < kNumberColumns) {
+                out += ';';
+                if (r.present[i]) {
+                    out += f.units[i];
+                }
             }
         }
         out += ';';
-        AppendNumber(out, row, 7, point);
+        text.clear();
+        if (r.modele < 0) {
+            text = r.literal;
+        } else if (size_t(r.modele) < modeles.size()) {
+            RenderModele(modeles[size_t(r.modele)], r, text);
+        }
+        AppendField(out, text.data(), qsizetype(text.size()), true);
         out += ';';
-        const char* text = reinterpret_cast<const char*>(sqlite3_column_text(row, 3));
-        AppendField(out, text == nullptr ? "" : text, sqlite3_column_bytes(row, 3), true);
+        out += cachedUtc;
         out += "\r\n";
         ++count;
         c->Step();
-        if (!c->valid && sqlite3_errcode(db) != SQLITE_DONE && sqlite3_errcode(db) != SQLITE_OK) {
-            return end(Failed(db));
-        }
         if (out.size() > (1 << 20)) {
             if (!sink(QByteArray(out.data(), qsizetype(out.size())))) {
                 return end(Status::Error(QStringLiteral("L'écriture du fichier CSV a échoué.")));
@@ -316,13 +388,44 @@ Status ExportCsv(const QString& connection, const ExportRequest& request, QChar 
             out.clear();
         }
     }
+    if (sqlite3_errcode(db) != SQLITE_DONE && sqlite3_errcode(db) != SQLITE_OK &&
+        sqlite3_errcode(db) != SQLITE_ROW) {
+        return end(Failed(db));
+    }
     if (!sink(QByteArray(out.data(), qsizetype(out.size())))) {
         return end(Status::Error(QStringLiteral("L'écriture du fichier CSV a échoué.")));
     }
     if (rows != nullptr) {
         *rows = count;
     }
-    return end(Status::Ok());
+    return end(Damaged(cursors) ? DamagedBlocks(db) : Status::Ok());
+}
+
+Status ReadTexts(const QString& connection, const ExportRequest& request,
+                 QList<StoredText>* texts) {
+    sqlite3* db = StorageHandle(connection);
+    if (db == nullptr) {
+        return Status::Error(QStringLiteral("Base d'historique non ouverte."));
+    }
+    std::vector<std::string> modeles;
+    bool ok = LoadModeles(db, modeles);
+    std::vector<Cursor> cursors = ok ? OpenCursors(db, request, &ok) : std::vector<Cursor>();
+    if (!ok) {
+        return Failed(db);
+    }
+    std::string text;
+    while (Cursor* c = Earliest(cursors)) {
+        const BlockReading& r = c->current();
+        text.clear();
+        if (r.modele < 0) {
+            text = r.literal;
+        } else if (size_t(r.modele) < modeles.size()) {
+            RenderModele(modeles[size_t(r.modele)], r, text);
+        }
+        texts->append({c->channel, r.tMs, r.ok, QString::fromStdString(text)});
+        c->Step();
+    }
+    return Damaged(cursors) ? DamagedBlocks(db) : Status::Ok();
 }
 
 }  // namespace merival

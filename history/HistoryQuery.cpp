@@ -1,5 +1,7 @@
 #include "history/HistoryQuery.h"
 
+#include <sqlite3.h>
+
 #include <QHash>
 #include <QRegularExpression>
 #include <QSqlDatabase>
@@ -10,7 +12,8 @@
 #include <cmath>
 #include <map>
 
-#include "history/HistoryDatabase.h"
+#include "history/HistoryBlocks.h"
+#include "history/Storage.h"
 #include "measure/ChannelReading.h"
 
 namespace merival {
@@ -29,7 +32,7 @@ QHash<int, Forme> LoadFormes(QSqlDatabase& db, QString* error) {
     query.setForwardOnly(true);
     if (!query.exec(QStringLiteral("SELECT id, repere, type, nom1, unite1, nom2, unite2, nom3, "
                                    "unite3 FROM hist_formes"))) {
-        *error = query.lastError().text();
+        *error = StorageErrorText(StorageHandle(db.connectionName()));
         return formes;
     }
     while (query.next()) {
@@ -45,7 +48,9 @@ QHash<int, Forme> LoadFormes(QSqlDatabase& db, QString* error) {
 
 Status Damaged(const QSqlDatabase& db, const QString& error) {
     return Status::Error(
-        QStringLiteral("Lecture de « %1 » impossible : %2").arg(db.databaseName(), error));
+        QStringLiteral("Lecture de « %1 » impossible : %2.")
+            .arg(QString::fromUtf8(sqlite3_db_filename(StorageHandle(db.connectionName()), "main")),
+                 error));
 }
 
 // Readings per column above which a summary table is read instead.
@@ -53,11 +58,6 @@ constexpr qint64 kRawPerColumn = 8;
 // A station that gave nothing for this long (at 1 Hz) leaves a gap.
 constexpr double kRawGapMs = 10000;
 
-const char* const kRawColumns =
-    "SELECT (t_ms - :from) * :cols / :span AS col, forme, sum(ok), count(*) - sum(ok), "
-    "min(v1), max(v1), min(v2), max(v2), min(v3), max(v3), min(temperature), max(temperature) "
-    "FROM hist_mesures WHERE voie = :v AND t_ms >= :from AND t_ms < :to "
-    "GROUP BY col, forme ORDER BY col";
 // %1: the table, %2: its block in milliseconds.
 const char* const kSummaryColumns =
     "SELECT max(0, (bloc * %2 - :from) * :cols / :span) AS col, forme, sum(n_ok), "
@@ -72,6 +72,61 @@ struct Column {
     qint64 hs;
     QVariant bounds[2 * (kNumberColumns + 1)];
 };
+
+// Min/max per column and forme straight from the readings of a channel.
+bool RawColumns(sqlite3* db, int channel, const TrendRequest& request,
+                std::vector<Column>& columns) {
+    sqlite3_stmt* s = nullptr;
+    if (sqlite3_prepare_v2(db,
+                           "SELECT bloc, donnees FROM hist_blocs WHERE voie = ? AND bloc >= ? "
+                           "AND bloc <= ? ORDER BY bloc",
+                           -1, &s, nullptr) != SQLITE_OK) {
+        return false;
+    }
+    const qint64 from = request.period.fromMs;
+    const qint64 span = request.period.toMs - from;
+    sqlite3_bind_int(s, 1, channel);
+    sqlite3_bind_int64(s, 2, from / kBlockMs - 1);
+    sqlite3_bind_int64(s, 3, request.period.toMs / kBlockMs + 1);
+    std::map<std::pair<qint64, int>, size_t> index;
+    std::vector<BlockReading> readings;
+    int rc = SQLITE_ROW;
+    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+        readings.clear();
+        (void)DecodeBlock(sqlite3_column_int64(s, 0),
+                          static_cast<const unsigned char*>(sqlite3_column_blob(s, 1)),
+                          sqlite3_column_bytes(s, 1), readings);
+        for (const BlockReading& r : readings) {
+            if (r.tMs < from || r.tMs >= request.period.toMs) {
+                continue;
+            }
+            const qint64 col = (r.tMs - from) * request.columns / span;
+            auto [found, added] = index.try_emplace({col, r.forme}, columns.size());
+            if (added) {
+                columns.push_back({col, r.forme, 0, 0, {}});
+            }
+            Column& c = columns[found->second];
+            (r.ok ? c.ok : c.hs) += 1;
+            for (int i = 0; i < kSlots && r.ok; ++i) {
+                if (!r.present[i]) {
+                    continue;
+                }
+                QVariant& low = c.bounds[2 * i];
+                QVariant& high = c.bounds[2 * i + 1];
+                if (low.isNull() || r.values[i] < low.toDouble()) {
+                    low = r.values[i];
+                }
+                if (high.isNull() || r.values[i] > high.toDouble()) {
+                    high = r.values[i];
+                }
+            }
+        }
+    }
+    sqlite3_finalize(s);
+    std::stable_sort(columns.begin(), columns.end(),
+                     [](const Column& a, const Column& b) { return a.col < b.col; });
+    return rc == SQLITE_DONE;
+}
 
 class TrendBuilder {
 public:
@@ -162,7 +217,7 @@ private:
 
 }  // namespace
 
-std::optional<qint64> ParseHistoryDate(const QString& text, bool end) {
+std::optional<qint64> ParseHistoryDate(const QString& text, bool end, QString* skipped) {
     static const QRegularExpression pattern(
         QStringLiteral(R"(^(\d{4})-(\d{2})-(\d{2})(?: (\d{2}):(\d{2}))?$)"));
     const QRegularExpressionMatch m = pattern.match(text.trimmed());
@@ -175,11 +230,34 @@ std::optional<qint64> ParseHistoryDate(const QString& text, bool end) {
     if (!date.isValid() || !time.isValid()) {
         return std::nullopt;
     }
-    if (!end) {
-        return QDateTime(date, time).toMSecsSinceEpoch();
+    // A local time the clocks skip (spring change) names no instant: refused rather than
+    // silently moved.
+    const auto local = [&](const QDate& d, const QTime& t) -> std::optional<QDateTime> {
+        const QDateTime dt(d, t);
+        if (!dt.isValid() || dt.date() != d || dt.time() != t) {
+            if (skipped != nullptr) {
+                *skipped = QStringLiteral(
+                               "%1 %2 n'existe pas à l'heure locale (changement "
+                               "d'heure) : choisissez une heure avant ou après.")
+                               .arg(d.toString(QStringLiteral("yyyy-MM-dd")),
+                                    t.toString(QStringLiteral("HH:mm")));
+            }
+            return std::nullopt;
+        }
+        return dt;
+    };
+    const std::optional<QDateTime> named = local(date, time);
+    if (!named) {
+        return std::nullopt;
     }
-    return withTime ? QDateTime(date, time).addSecs(60).toMSecsSinceEpoch()
-                    : QDateTime(date.addDays(1), QTime(0, 0)).toMSecsSinceEpoch();
+    if (!end) {
+        return named->toMSecsSinceEpoch();
+    }
+    if (withTime) {
+        return named->toMSecsSinceEpoch() + 60000;
+    }
+    const std::optional<QDateTime> next = local(date.addDays(1), QTime(0, 0));
+    return next ? std::optional<qint64>(next->toMSecsSinceEpoch()) : std::nullopt;
 }
 
 TrendData QueryTrend(const QString& connection, const TrendRequest& request) {
@@ -193,7 +271,7 @@ TrendData QueryTrend(const QString& connection, const TrendRequest& request) {
     const QHash<int, Forme> formes = LoadFormes(db, &error);
     // The readings for short periods, else the coarsest summary no coarser than a column.
     const double colMs = double(span) / request.columns;
-    QString sql = QString::fromLatin1(kRawColumns);
+    QString sql;
     double gapMs = kRawGapMs;
     if (span > kRawPerColumn * 1000 * request.columns) {
         for (const SummaryTable& table : kSummaryTables) {
@@ -208,12 +286,21 @@ TrendData QueryTrend(const QString& connection, const TrendRequest& request) {
     TrendBuilder builder(request, gapMs);
     QSqlQuery query(db);
     query.setForwardOnly(true);
-    if (error.isEmpty() && !query.prepare(sql)) {
-        error = query.lastError().text();
+    if (error.isEmpty() && !sql.isEmpty() && !query.prepare(sql)) {
+        error = StorageErrorText(StorageHandle(connection));
     }
     for (int channel : request.channels) {
         if (!error.isEmpty()) {
             break;
+        }
+        std::vector<Column> columns;
+        if (sql.isEmpty()) {
+            if (!RawColumns(StorageHandle(connection), channel, request, columns)) {
+                error = StorageErrorText(StorageHandle(connection));
+                break;
+            }
+            builder.AddChannel(channel, columns, formes);
+            continue;
         }
         query.bindValue(QStringLiteral(":from"), request.period.fromMs);
         query.bindValue(QStringLiteral(":to"), request.period.toMs);
@@ -221,10 +308,9 @@ TrendData QueryTrend(const QString& connection, const TrendRequest& request) {
         query.bindValue(QStringLiteral(":cols"), request.columns);
         query.bindValue(QStringLiteral(":v"), channel);
         if (!query.exec()) {
-            error = query.lastError().text();
+            error = StorageErrorText(StorageHandle(connection));
             break;
         }
-        std::vector<Column> columns;
         while (query.next()) {
             Column c{query.value(0).toLongLong(),
                      query.value(1).toInt(),
@@ -237,7 +323,7 @@ TrendData QueryTrend(const QString& connection, const TrendRequest& request) {
             columns.push_back(std::move(c));
         }
         if (query.lastError().isValid()) {
-            error = query.lastError().text();
+            error = StorageErrorText(StorageHandle(connection));
         }
         builder.AddChannel(channel, columns, formes);
     }

@@ -20,8 +20,10 @@ struct HistoryPeriod {
 };
 
 // "AAAA-MM-JJ" or "AAAA-MM-JJ HH:MM", local time. A start names its first instant; an end
-// takes in the whole day or minute it names (the period ends at the next one).
-[[nodiscard]] std::optional<qint64> ParseHistoryDate(const QString& text, bool end);
+// takes in the whole day or minute it names (the period ends at the next one). A time that
+// does not exist locally (skipped by the spring change) gives nothing and, in `skipped`, why.
+[[nodiscard]] std::optional<qint64> ParseHistoryDate(const QString& text, bool end,
+                                                     QString* skipped = nullptr);
 
 // One curve: a recorded number of one channel (or its temperature) with its unit. Each segment
 // is a run of readings without a gap; a column of the chart gives its minimum then its maximum.
@@ -44,7 +46,7 @@ struct TrendData {
     QList<TrendSeries> series;
 };
 
-// On a connection opened with OpenHistory in the calling thread. Short periods are read from
+// On a connection opened with OpenStorage in the calling thread. Short periods are read from
 // the readings, long ones from the minute table; min/max per column are computed by SQLite.
 [[nodiscard]] TrendData QueryTrend(const QString& connection, const TrendRequest& request);
 
@@ -54,10 +56,20 @@ struct ExportRequest {
 };
 
 // The CSV for French spreadsheets, in time order: BOM, header, CR LF, ";", `decimal` as the
-// separator of numbers, local date and time. `sink` takes chunks and returns false on a write
-// error, which stops the export. `rows` counts the readings written.
+// separator of numbers, local date and time, the date and time in UTC last. `sink` takes chunks and
+// returns false on a write error, which stops the export. `rows` counts the readings written.
 [[nodiscard]] Status ExportCsv(const QString& connection, const ExportRequest& request,
                                QChar decimal, const std::function<bool(const QByteArray&)>& sink,
                                qint64* rows = nullptr);
+
+// The value texts as recorded, in time order (tools and tests).
+struct StoredText {
+    int channel = 0;
+    qint64 tMs = 0;
+    bool ok = false;
+    QString text;
+};
+[[nodiscard]] Status ReadTexts(const QString& connection, const ExportRequest& request,
+                               QList<StoredText>* texts);
 
 }  // namespace merival

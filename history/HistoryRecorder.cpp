@@ -14,21 +14,19 @@
 #include <mutex>
 #include <thread>
 
-#include "history/HistoryDatabase.h"
+#include "history/HistoryBlocks.h"
+#include "history/Storage.h"
 
 namespace merival {
 namespace {
 
 const QString kSection = QStringLiteral("Historique/");
 const QString kConnection = QStringLiteral("merival-history-writer");
-// An hour of passes: enough for a long first check of a large file.
+// An hour of passes: what is kept while the file cannot be written.
 constexpr size_t kQueuePasses = 3600;
 constexpr int kRetentionBatch = 2000;
 constexpr qint64 kDayMs = 24LL * 3600 * 1000;
 
-const char* const kInsertReading =
-    "INSERT OR IGNORE INTO hist_mesures(voie, t_ms, forme, ok, texte, v1, v2, v3, temperature) "
-    "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)";
 // min()/max() of SQLite give NULL when one side is NULL; coalesce keeps the other side.
 const char* const kUpsertSummary =
     "INSERT INTO %1 VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
@@ -42,10 +40,7 @@ const char* const kUpsertSummary =
     "max3 = coalesce(max(max3, excluded.max3), max3, excluded.max3), "
     "min_t = coalesce(min(min_t, excluded.min_t), min_t, excluded.min_t), "
     "max_t = coalesce(max(max_t, excluded.max_t), max_t, excluded.max_t)";
-// One batch of the oldest readings of a channel before the cut.
-const char* const kDeleteReadings =
-    "DELETE FROM hist_mesures WHERE voie = :v AND t_ms < coalesce((SELECT t_ms FROM "
-    "hist_mesures WHERE voie = :v AND t_ms < :cut ORDER BY t_ms LIMIT 1 OFFSET :n), :cut)";
+// One batch of the oldest rows of a channel before the cut.
 const char* const kDeleteSummary =
     "DELETE FROM %1 WHERE voie = :v AND bloc < coalesce((SELECT bloc FROM %1 WHERE voie = :v "
     "AND bloc < :cut ORDER BY bloc LIMIT 1 OFFSET :n), :cut)";
@@ -56,10 +51,17 @@ QString Stopped(const QString& reason) {
                         "continue.");
 }
 
-QVariant Number(const ChannelReading& r, int i) {
-    return i < r.numbers.size() && r.numbers[i].value ? QVariant(*r.numbers[i].value)
-                                                      : QVariant(QMetaType::fromType<double>());
+QVariant Variant(const std::optional<double>& v) {
+    return v ? QVariant(*v) : QVariant(QMetaType::fromType<double>());
 }
+
+QVariant Number(const ChannelReading& r, int i) {
+    return Variant(i < r.numbers.size() ? r.numbers[i].value : std::nullopt);
+}
+
+// Waits between tries after a failure: from half a second, doubled up to a minute.
+constexpr int kFirstRetryMs = 500;
+constexpr int kLastRetryMs = 60000;
 
 }  // namespace
 
@@ -89,9 +91,9 @@ public:
         {
             const std::lock_guard lock(mutex_);
             stop_ = true;
-            // The first check of a large file can take seconds: it is cut short.
+            // Converting a large file of the first layout takes long: it is cut short.
             if (checking_ != nullptr) {
-                sqlite3_interrupt(static_cast<sqlite3*>(checking_));
+                sqlite3_interrupt(checking_);
             }
         }
         wake_.notify_all();
@@ -101,10 +103,11 @@ public:
     bool Push(QList<ChannelReading>&& pass) {
         {
             const std::lock_guard lock(mutex_);
-            if (failed_ || queue_.size() >= kQueuePasses) {
-                if (!failed_) {
-                    ++dropped_;
-                }
+            if (failed_) {
+                return false;
+            }
+            if (queue_.size() >= kQueuePasses) {
+                ++dropped_;
                 return false;
             }
             queue_.push_back(std::move(pass));
@@ -121,46 +124,82 @@ public:
     std::atomic<long long> dropped_ = 0;
 
 private:
+    // Waits `ms` or until asked to stop; true when asked.
+    bool Pause(int ms) {
+        std::unique_lock lock(mutex_);
+        return wake_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stop_; });
+    }
+
+    bool Stopping() {
+        const std::lock_guard lock(mutex_);
+        return stop_;
+    }
+
+    // A file that cannot be written for now (held by another program, disk full) is tried
+    // again with growing waits; the operator hears of it once until it works again.
+    void Trouble(const QString& message, int* waitMs) {
+        if (!troubled_) {
+            troubled_ = true;
+            HistoryRecorder* owner = &owner_;
+            const QString text =
+                message + QStringLiteral(
+                              " Nouvel essai automatique ; les mesures sont gardées en mémoire "
+                              "en attendant.");
+            QMetaObject::invokeMethod(
+                owner, [owner, text] { Q_EMIT owner->troubled(text); }, Qt::QueuedConnection);
+        }
+        *waitMs = std::min(*waitMs * 2, kLastRetryMs);
+    }
+
     void Run() {
-        const Status opened = OpenHistory(kConnection, path_, true, [this](void* handle) {
-            const std::lock_guard lock(mutex_);
-            checking_ = handle;
-        });
-        if (!opened.ok()) {
-            bool stopping = false;
-            {
-                const std::lock_guard lock(mutex_);
-                stopping = stop_;
+        int waitMs = kFirstRetryMs / 2;
+        for (;;) {
+            const StorageOpened opened =
+                OpenStorage(kConnection, path_, StorageAccess::Write, [this](sqlite3* handle) {
+                    const std::lock_guard lock(mutex_);
+                    checking_ = handle;
+                });
+            if (opened.status.ok()) {
+                break;
             }
-            if (!stopping) {  // a stop during the check says nothing
-                Fail(Stopped(opened.message));
+            if (Stopping()) {
+                return;  // a stop during a long conversion says nothing
             }
-            return;
+            if (opened.refused) {
+                Fail(Stopped(opened.status.message));
+                return;
+            }
+            Trouble(opened.status.message, &waitMs);
+            if (Pause(waitMs)) {
+                return;
+            }
         }
         {
             QSqlDatabase db = QSqlDatabase::database(kConnection);
-            Loop(db);
+            BlockWriter blocks(StorageHandle(kConnection));
+            Loop(db, blocks);
         }
-        CloseHistory(kConnection);
+        CloseStorage(kConnection);
     }
 
-    void Loop(QSqlDatabase& db) {
-        Statements statements{QSqlQuery(db), {}};
-        bool prepared = statements.insert.prepare(QString::fromLatin1(kInsertReading));
+    void Loop(QSqlDatabase& db, BlockWriter& blocks) {
+        std::vector<QSqlQuery> summaries;
+        bool prepared = true;
         for (const SummaryTable& table : kSummaryTables) {
-            QSqlQuery& upsert = statements.summaries.emplace_back(db);
+            QSqlQuery& upsert = summaries.emplace_back(db);
             prepared =
                 prepared &&
                 upsert.prepare(QString::fromLatin1(kUpsertSummary).arg(QLatin1String(table.name)));
         }
         if (!prepared) {
-            Fail(Stopped(db.lastError().text()));
+            Fail(Stopped(StorageErrorText(StorageHandle(kConnection))));
             return;
         }
         qint64 nextRetention = 0;
         bool retaining = false;
+        int waitMs = kFirstRetryMs / 2;
         for (;;) {
-            QList<ChannelReading> pass;
+            const QList<ChannelReading>* pass = nullptr;
             {
                 std::unique_lock lock(mutex_);
                 busy_ = false;
@@ -171,17 +210,36 @@ private:
                 } else {
                     wake_.wait(lock, ready);
                 }
-                if (queue_.empty() && stop_) {
+                if (stop_ && (queue_.empty() || troubled_)) {
                     return;
                 }
                 if (!queue_.empty()) {
-                    pass = std::move(queue_.front());
-                    queue_.pop_front();
+                    // Stays queued until written: the writer alone pops it.
+                    pass = &queue_.front();
                     busy_ = true;
                 }
             }
-            if (!pass.isEmpty() && !WritePass(db, statements, pass)) {
-                return;
+            if (pass != nullptr) {
+                const int code = TryPass(db, summaries, blocks, *pass);
+                if (code == SQLITE_OK) {
+                    troubled_ = false;
+                    waitMs = kFirstRetryMs / 2;
+                    const std::lock_guard lock(mutex_);
+                    queue_.pop_front();
+                } else if ((code & 0xFF) == SQLITE_CORRUPT || (code & 0xFF) == SQLITE_NOTADB) {
+                    Fail(Stopped(QStringLiteral("L'écriture dans « %1 » a échoué : %2.")
+                                     .arg(path_, StorageErrorText(code))));
+                    return;
+                } else {
+                    Trouble(QStringLiteral("L'historique ne peut pas être écrit dans « %1 » "
+                                           "pour l'instant : %2.")
+                                .arg(path_, StorageErrorText(code)),
+                            &waitMs);
+                    if (Pause(waitMs)) {
+                        return;
+                    }
+                    continue;
+                }
             }
             const qint64 now = QDateTime::currentMSecsSinceEpoch();
             if (!retaining && now >= nextRetention) {
@@ -194,47 +252,33 @@ private:
         }
     }
 
-    // A failed pass is tried once more (the journal may hold the file a moment).
-    struct Statements {
-        QSqlQuery insert;
-        std::vector<QSqlQuery> summaries;  // as kSummaryTables
-    };
-
-    bool WritePass(QSqlDatabase& db, Statements& statements, const QList<ChannelReading>& pass) {
-        QString error;
-        for (int attempt = 0; attempt < 2; ++attempt) {
-            if (TryPass(db, statements, pass, &error)) {
-                return true;
-            }
-            db.rollback();
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        Fail(Stopped(QStringLiteral("L'écriture dans « %1 » a échoué : %2.").arg(path_, error)));
-        return false;
-    }
-
-    bool TryPass(QSqlDatabase& db, Statements& statements, const QList<ChannelReading>& pass,
-                 QString* error) {
-        pendingFormes_.clear();
-        if (!db.transaction()) {
-            *error = db.lastError().text();
-            return false;
+    // SQLITE_OK, or the code of the failure after a rollback.
+    int TryPass(QSqlDatabase& db, std::vector<QSqlQuery>& summaries, BlockWriter& blocks,
+                const QList<ChannelReading>& pass) {
+        sqlite3* handle = StorageHandle(kConnection);
+        const auto failure = [&] {
+            const int code = sqlite3_extended_errcode(handle);
+            sqlite3_exec(handle, "ROLLBACK", nullptr, nullptr, nullptr);
+            blocks.RolledBack();
+            return code == SQLITE_OK ? SQLITE_ERROR : code;
+        };
+        if (sqlite3_exec(handle, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+            return failure();
         }
         for (const ChannelReading& r : pass) {
-            const int forme = FormeId(db, r, error);
-            const qint64 t = r.time.toMSecsSinceEpoch();
-            const QVariant temperature =
-                r.temperature ? QVariant(*r.temperature) : QVariant(QMetaType::fromType<double>());
-            const QVariantList values{
-                r.channel,    t,          forme, r.ok ? 1 : 0, r.text, Number(r, 0), Number(r, 1),
-                Number(r, 2), temperature};
-            for (int i = 0; i < values.size(); ++i) {
-                statements.insert.bindValue(i, values[i]);
+            QStringList key{r.tag, r.typeName};
+            BlockWriter::Reading stored{r.channel, r.time.toMSecsSinceEpoch(), r.ok, r.text, {}};
+            for (int i = 0; i < kNumberColumns; ++i) {
+                key << (i < r.numbers.size() ? r.numbers[i].name : QString())
+                    << (i < r.numbers.size() ? r.numbers[i].unit : QString());
+                stored.values[i] = i < r.numbers.size() ? r.numbers[i].value : std::nullopt;
             }
-            if (forme < 0 || !statements.insert.exec()) {
-                *error = error->isEmpty() ? statements.insert.lastError().text() : *error;
-                return false;
+            stored.values[kNumberColumns] = r.temperature;
+            const int forme = blocks.Forme(key);
+            if (forme < 0 || !blocks.Add(stored, forme)) {
+                return failure();
             }
+            const QVariant temperature = Variant(r.temperature);
             QVariantList bounds{r.channel,    0,
                                 forme,        r.ok ? 1 : 0,
                                 r.ok ? 0 : 1, Number(r, 0),
@@ -242,72 +286,54 @@ private:
                                 Number(r, 1), Number(r, 2),
                                 Number(r, 2), temperature,
                                 temperature};
-            for (size_t k = 0; k < statements.summaries.size(); ++k) {
-                QSqlQuery& upsert = statements.summaries[k];
-                bounds[1] = t / kSummaryTables[k].blockMs;
+            for (size_t k = 0; k < summaries.size(); ++k) {
+                QSqlQuery& upsert = summaries[k];
+                bounds[1] = stored.tMs / kSummaryTables[k].blockMs;
                 for (int i = 0; i < bounds.size(); ++i) {
                     upsert.bindValue(i, bounds[i]);
                 }
                 if (!upsert.exec()) {
-                    *error = upsert.lastError().text();
-                    return false;
+                    return failure();
                 }
             }
         }
-        if (!db.commit()) {
-            *error = db.lastError().text();
-            return false;
+        const long long dropped = dropped_.load();
+        if (!blocks.Flush() || (dropped > reportedDropped_ && !JournalDropped(db, dropped))) {
+            return failure();
         }
-        formes_.insert(pendingFormes_);
-        return true;
+        if (sqlite3_exec(handle, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+            return failure();
+        }
+        blocks.Committed();
+        reportedDropped_ = dropped;
+        return SQLITE_OK;
     }
 
-    int FormeId(QSqlDatabase& db, const ChannelReading& r, QString* error) {
-        QStringList key{r.tag, r.typeName};
-        for (int i = 0; i < kNumberColumns; ++i) {
-            key << (i < r.numbers.size() ? r.numbers[i].name : QString())
-                << (i < r.numbers.size() ? r.numbers[i].unit : QString());
-        }
-        const QString joined = key.join(QChar(0));
-        for (const QHash<QString, int>* known : {&formes_, &pendingFormes_}) {
-            if (const auto found = known->constFind(joined); found != known->cend()) {
-                return *found;
-            }
-        }
-        QSqlQuery query(db);
-        query.prepare(QStringLiteral(
-            "INSERT INTO hist_formes(repere, type, nom1, unite1, nom2, unite2, nom3, unite3) "
-            "VALUES(?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT DO UPDATE SET repere = excluded.repere "
-            "RETURNING id"));
-        for (int i = 0; i < key.size(); ++i) {
-            query.bindValue(i, key[i].isNull() ? QStringLiteral("") : key[i]);
-        }
-        if (!query.exec() || !query.next()) {
-            *error = query.lastError().text();
-            return -1;
-        }
-        const int id = query.value(0).toInt();
-        query.finish();
-        // Only cached once committed: a rolled-back pass may have taken the id with it.
-        pendingFormes_.insert(joined, id);
-        return id;
+    // The passes dropped while the file could not be written, said in the alarm journal.
+    bool JournalDropped(QSqlDatabase& db, long long dropped) {
+        QSqlQuery insert(db);
+        insert.prepare(
+            QStringLiteral("INSERT INTO journal_alarmes(t_ms, voie, repere, texte, evenement) "
+                           "VALUES(?, -1, 'Historique', '', ?)"));
+        insert.addBindValue(QDateTime::currentMSecsSinceEpoch());
+        insert.addBindValue(QStringLiteral("%1 passage(s) de mesure perdu(s) : l'historique ne "
+                                           "pouvait pas être écrit")
+                                .arg(dropped - reportedDropped_));
+        return insert.exec();
     }
 
     bool DeleteBatch(QSqlDatabase& db, qint64 cutMs) {
         bool more = false;
+        QList<std::pair<QString, qint64>> tables{{QStringLiteral("hist_blocs"), kBlockMs}};
+        for (const SummaryTable& table : kSummaryTables) {
+            tables.append({QLatin1String(table.name), table.blockMs});
+        }
         for (int v = 0; v < 4; ++v) {
-            QStringList statements{QString::fromLatin1(kDeleteReadings)};
-            QList<qint64> cuts{cutMs};
-            for (const SummaryTable& table : kSummaryTables) {
-                statements << QString::fromLatin1(kDeleteSummary).arg(QLatin1String(table.name));
-                cuts << cutMs / table.blockMs;
-            }
-            for (int i = 0; i < statements.size(); ++i) {
-                const qint64 cut = cuts[i];
+            for (const auto& [table, blockMs] : tables) {
                 QSqlQuery query(db);
-                query.prepare(statements[i]);
+                query.prepare(QString::fromLatin1(kDeleteSummary).arg(table));
                 query.bindValue(QStringLiteral(":v"), v);
-                query.bindValue(QStringLiteral(":cut"), cut);
+                query.bindValue(QStringLiteral(":cut"), cutMs / blockMs);
                 query.bindValue(QStringLiteral(":n"), kRetentionBatch);
                 if (query.exec() && query.numRowsAffected() >= kRetentionBatch) {
                     more = true;
@@ -334,16 +360,16 @@ private:
     HistoryRecorder& owner_;
     const QString path_;
     const int retentionDays_;
-    QHash<QString, int> formes_;
-    QHash<QString, int> pendingFormes_;
+    long long reportedDropped_ = 0;
+    bool troubled_ = false;  // read under the mutex by the loop, written by this thread only
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable written_;
     std::deque<QList<ChannelReading>> queue_;
     bool stop_ = false;
     bool failed_ = false;
-    bool busy_ = true;          // until the file is open and the loop waits
-    void* checking_ = nullptr;  // the handle while the file is checked
+    bool busy_ = true;             // until the file is open and the loop waits
+    sqlite3* checking_ = nullptr;  // the handle while the file is checked
     std::thread thread_;
 };
 

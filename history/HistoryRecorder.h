@@ -20,8 +20,10 @@ void SaveHistorySettings(QSettings& ini, const HistorySettings& settings);
 // Records every reading into the history file. The cycle's thread only appends to the pass
 // in progress and, at the end of the pass, hands it to a writer thread through a bounded
 // queue; the writer owns its own connection, writes one transaction per pass and applies the
-// retention in small batches between passes. A file that cannot be used stops the recording
-// (failed), never the measurement.
+// retention in small batches between passes. A file that is not ours, damaged or newer stops
+// the recording (failed), never the measurement; a file that cannot be written for now is
+// tried again with growing waits while the queue keeps the passes, and the passes the full
+// queue had to drop are counted in the alarm journal once writing works again.
 class HistoryRecorder : public QObject {
     Q_OBJECT
 public:
@@ -40,12 +42,14 @@ public:
 
     // Blocks until every queued pass is written or the writer stopped (tools and tests).
     void WaitWritten();
-    // Passes dropped because the writer fell behind by the whole queue.
+    // Passes dropped because the queue was full.
     [[nodiscard]] long long droppedPasses() const;
 
 Q_SIGNALS:
-    // The file was refused or a write failed: the writer has stopped. French text.
+    // The file was refused or is damaged: the writer has stopped. French text.
     void failed(const QString& message);
+    // Writing fails for now and is tried again; once until it works again. French text.
+    void troubled(const QString& message);
 
 private:
     class Writer;

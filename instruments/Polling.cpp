@@ -100,17 +100,21 @@ ExchangeResult TransportRegisterReader::ExchangeReadRegisters(double address,
     }
     const ReadRequest request =
         BuildReadRequest(*station, kReadHoldingRegisters, firstRegister, kRegisterCount);
-    if (!transport_.EnsureOpen()) {
-        transport_.ReportUnsent(request.frame);
-        return {};
+    // A failed exchange is tried again within the pass when the line's settings ask for it;
+    // a closed line is not.
+    for (int attempt = 0; attempt <= transport_.timing().retries; ++attempt) {
+        if (!transport_.EnsureOpen()) {
+            transport_.ReportUnsent(request.frame);
+            return {};
+        }
+        transport_.ClearInput();
+        transport_.SendFrame(request.frame);
+        ReplyResult reply = transport_.ReadReply(request.expectedLength);
+        if (reply.ok) {
+            return {true, std::move(reply.reply)};
+        }
     }
-    transport_.ClearInput();
-    transport_.SendFrame(request.frame);
-    ReplyResult reply = transport_.ReadReply(request.expectedLength);
-    if (!reply.ok) {
-        return {};
-    }
-    return {true, std::move(reply.reply)};
+    return {};
 }
 
 void DecodeResistivity(const QByteArray& reply, MeasurementResults& results) {

@@ -17,7 +17,7 @@
 
 #include "alarms/AlarmEngine.h"
 #include "config/AppInfo.h"
-#include "history/HistoryDatabase.h"
+#include "history/Storage.h"
 
 namespace merival {
 namespace {
@@ -252,7 +252,7 @@ Status OpenJournalReadOnly(const QString& connection, const QString& path) {
         }
     }
     if (!status.ok()) {
-        CloseHistory(connection);
+        CloseStorage(connection);
     }
     return status;
 }

@@ -3,7 +3,7 @@
 #include <QFileInfo>
 #include <QSysInfo>
 
-#include "history/HistoryDatabase.h"
+#include "history/Storage.h"
 #include "notify/NotifyWorker.h"
 
 namespace merival {

@@ -5,7 +5,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
-#include "history/HistoryDatabase.h"
+#include "history/Storage.h"
 
 namespace merival {
 namespace {
@@ -35,7 +35,7 @@ NotifyStore::NotifyStore(QString path, QString connection)
 
 NotifyStore::~NotifyStore() {
     if (open_) {
-        CloseHistory(connection_);
+        CloseStorage(connection_);
     }
 }
 
@@ -43,7 +43,8 @@ Status NotifyStore::Open() {
     if (open_) {
         return Status::Ok();
     }
-    if (Status opened = OpenHistory(connection_, path_, true); !opened.ok()) {
+    if (Status opened = OpenStorage(connection_, path_, StorageAccess::Write).status;
+        !opened.ok()) {
         return opened;
     }
     QSqlDatabase db = QSqlDatabase::database(connection_, false);
@@ -51,7 +52,7 @@ Status NotifyStore::Open() {
         QSqlQuery query(db);
         if (!query.exec(QString::fromLatin1(sql))) {
             const QString why = query.lastError().text();
-            CloseHistory(connection_);
+            CloseStorage(connection_);
             return Failed(path_, why);
         }
     }

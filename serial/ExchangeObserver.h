@@ -4,6 +4,16 @@
 
 namespace merival {
 
+enum class LinkFault : quint8 { None, Refused, Lost };
+
+// What a network line adds to an exchange.
+struct NetworkFacts {
+    LinkFault fault = LinkFault::None;  // why the connection is down, while it is
+    QByteArray requestHeader;           // MBAP header sent (unit identifier included)
+    QByteArray replyHeader;             // MBAP header of the reply taken
+    QByteArray stray;                   // the last frame of another transaction, dropped
+};
+
 // What the transport saw of one exchange, as raw facts; the diagnostics judge them.
 struct ExchangeRecord {
     qint64 time = 0;  // request sent, ms since the epoch (UTC)
@@ -16,6 +26,7 @@ struct ExchangeRecord {
     bool echoDropped = false;
     bool timedOut = false;
     bool portClosed = false;  // the port was closed before or during the exchange
+    NetworkFacts network;
 };
 
 // Told of every exchange while set on the transport; must return at once.

@@ -8,7 +8,8 @@
 
 namespace merival {
 
-QtSerialPort::QtSerialPort(QObject* parent) : QObject(parent) {
+// The device is a child, so that the port moves to the thread of the line that uses it.
+QtSerialPort::QtSerialPort(QObject* parent) : QObject(parent), serial_(this) {
     connect(&serial_, &QSerialPort::readyRead, this, &QtSerialPort::OnReadyRead);
     connect(&serial_, &QSerialPort::errorOccurred, this, &QtSerialPort::OnError);
 }

@@ -2,11 +2,16 @@
 
 #include <QByteArray>
 #include <QString>
+#include <optional>
+
+#include "serial/ExchangeObserver.h"
+#include "serial/LinkSettings.h"
 
 namespace merival {
 
-// Exactly what the transport needs of a serial port. Real: QSerialPort on the COMn device.
-// Tests: a scripted fake, or the real one on a pseudo-terminal.
+// Exactly what the transport needs of a serial port. Real: QSerialPort on the COMn device, or
+// a TCP connection to a converter or gateway (TcpPort). Tests: a scripted fake, or the real
+// one on a pseudo-terminal.
 class SerialPortInterface {
 public:
     virtual ~SerialPortInterface() = default;
@@ -33,6 +38,12 @@ public:
     virtual void discardOutput() = 0;
     virtual void write(const QByteArray& bytes) = 0;
     [[nodiscard]] virtual QByteArray readAll() = 0;
+
+    // The timing of the line's settings, applied by the transport when it opens the port;
+    // none: the transport keeps its own.
+    [[nodiscard]] virtual std::optional<LinkTiming> timing() const { return std::nullopt; }
+    // Of the exchange since the last write; empty on a serial line.
+    [[nodiscard]] virtual NetworkFacts networkFacts() const { return {}; }
 };
 
 }  // namespace merival

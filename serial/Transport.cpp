@@ -49,7 +49,24 @@ Status Transport::Open(bool again) {
         }
         return Status::Error(error);
     }
+    if (const std::optional<LinkTiming> timing = port_.timing()) {
+        setTiming(*timing);
+    }
+    if (timing_.pauseAfterOpenMs > 0) {
+        // Some converters and instruments lose what arrives just after the line opens.
+        Pause(timing_.pauseAfterOpenMs);
+        port_.discardInput();
+    }
     return Status::Ok();
+}
+
+void Transport::Pause(int milliseconds) {
+    bool done = false;
+    QTimer::singleShot(std::chrono::milliseconds(milliseconds), Qt::PreciseTimer, this,
+                       [&done] { done = true; });
+    while (!done) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
 }
 
 void Transport::ClosePort() {
@@ -146,6 +163,7 @@ void Transport::Report(const QByteArray& reply, bool timedOut) {
     record_.reply = reply;
     record_.timedOut = timedOut;
     record_.portClosed = !port_.isOpen();
+    record_.network = port_.networkFacts();
     if (reply.isEmpty()) {
         record_.firstByteMs = record_.lastByteMs = -1;
     }
@@ -174,7 +192,8 @@ void Transport::WaitForQuietLine() {
     QElapsedTimer waiting;
     waiting.start();
     for (;;) {
-        const qint64 remaining = InterFrameGapMs(settings_) - lastHeard_.elapsed();
+        const qint64 remaining =
+            InterFrameGapMs(settings_) + timing_.pauseBetweenMs - lastHeard_.elapsed();
         if (remaining <= 0) {
             return;
         }
@@ -219,6 +238,11 @@ bool Transport::TimedOut(int slot) const {
 void Transport::setTimeOuts(int sendMs, int replyMs) {
     sendMs_ = sendMs;
     replyMs_ = replyMs;
+}
+
+void Transport::setTiming(const LinkTiming& timing) {
+    timing_ = timing;
+    replyMs_ = timing.replyMs;
 }
 
 void Transport::WaitTurn(bool first) {

@@ -48,6 +48,9 @@ public:
 
     // 2000 ms each unless a test shortens them.
     void setTimeOuts(int sendMs, int replyMs);
+    // The line's timing; the port's own, when it has one, replaces it at each OpenPort.
+    void setTiming(const LinkTiming& timing);
+    [[nodiscard]] const LinkTiming& timing() const { return timing_; }
 
     [[nodiscard]] SerialPortInterface& port() { return port_; }
 
@@ -68,6 +71,8 @@ private:
     [[nodiscard]] Status Open(bool again);
     // One turn of a wait: let pending events run, blocking only after the first turn.
     static void WaitTurn(bool first);
+    // Lets the event loop run for this long.
+    void Pause(int milliseconds);
     // Moves what the port has received into pending_ and drops a local echo of the request.
     void PullInput();
     [[nodiscard]] qsizetype ReceivedCount() const;
@@ -84,6 +89,7 @@ private:
     std::array<bool, 4> timedOut_{};
     int sendMs_ = 2000;
     int replyMs_ = 2000;
+    LinkTiming timing_;
     QByteArray lastRequest_;
     QByteArray pending_;         // received, not yet handed out
     bool echoPossible_ = false;  // pending_ may still turn out to start with lastRequest_

@@ -6,34 +6,29 @@
 #include <QLocale>
 #include <QTranslator>
 
+#include "alarms/windows/AlarmJournalWindow.h"
+#include "alarms/windows/AlarmSettingsDialog.h"
 #include "base/IniFile.h"
 #include "base/Operator.h"
 #include "config/windows/ConfigW.h"
-#include "diagnostics/ExchangeLog.h"
 #include "diagnostics/windows/TraficLigne.h"
+#include "engine/Capabilities.h"
+#include "engine/MeasurementEngine.h"
 #include "history/windows/HistoryMenu.h"
 #include "logger/windows/Extraction.h"
-#include "measure/MeasurementCycle.h"
 #include "measure/windows/F_Mesure.h"
-#include "serial/QtSerialPort.h"
+#include "notify/windows/AlarmReportWindow.h"
+#include "notify/windows/NotifySettingsDialog.h"
+#include "publish/windows/PublishDialog.h"
+#include "serial/SerialPortInterface.h"
 #include "serial/windows/ConfLS.h"
-#include "shell/AppAlarms.h"
 #include "shell/MERIVAL.h"
 #include "shell/QtOperator.h"
 
 namespace merival {
 
 App::App(AppOptions options)
-    : port_(std::move(options.port)),
-      exit_(std::move(options.exit)),
-      decimalSeparator_(options.decimalSeparator) {
-    if (!port_) {
-        port_ = std::make_unique<QtSerialPort>();
-    }
-    transport_ = std::make_unique<Transport>(*port_, settings_);
-    reader_ = std::make_unique<TransportRegisterReader>(*transport_);
-    SetUpDiagnostics();
-    op_ = options.op;
+    : op_(options.op), exit_(std::move(options.exit)), decimalSeparator_(options.decimalSeparator) {
     if (op_ == nullptr) {
         ownOp_ = std::make_unique<QtOperator>();
         op_ = ownOp_.get();
@@ -47,19 +42,33 @@ App::App(AppOptions options)
     // The program ends through EndApplication only; hiding the last window is not an end.
     QApplication::setQuitOnLastWindowClosed(false);
 
+    engine_ = std::make_unique<MeasurementEngine>(std::move(options.port), decimalSeparator_);
+    capabilities_ = std::make_unique<Capabilities>(*engine_, Capabilities::Choice{});
+    // The engine works on a copy of the channels, renewed at every change.
+    auto copyChannels = [this] { engine_->setChannels(store_.Records()); };
+    connect(&store_, &ChannelStore::recordChanged, this, copyChannels);
+    copyChannels();
+
     config_ =
         std::make_unique<ConfigW>(store_, settings_, state_, *op_, [this] { ShowMainWindow(); });
 }
 
 App::~App() {
-    // Windows first, while the port and the store they use still exist.
-    history_.reset();
+    // Windows first, while what they show still exists; then the capabilities, which let go
+    // of the engine; the engine last, which closes the port.
     trafic_.reset();
+    publishDialog_.reset();
+    alarmReport_.reset();
+    notifySettings_.reset();
+    alarmJournal_.reset();
+    alarmSettings_.reset();
+    historyMenu_.reset();
     extraction_.reset();
     serialLink_.reset();
     main_.reset();
     config_.reset();
-    transport_->ClosePort();
+    capabilities_.reset();
+    engine_.reset();
 }
 
 void App::Start() {
@@ -86,6 +95,14 @@ void App::SetMessageParent(QWidget* window) {
     }
 }
 
+void App::Report(const QString& message) {
+    // A box on the window thread holds no pass: the engine has a thread of its own.
+    if (!ending_) {
+        op_->beep();
+        op_->message(message, AppTitle(), OperatorIcon::Exclamation);
+    }
+}
+
 void App::ShowMainWindow() {
     if (ending_) {
         return;
@@ -105,39 +122,34 @@ void App::ShowMainWindow() {
         commands.showLoggerExport = [this] { ShowExtraction(false); };
         commands.endApplication = [this] { EndApplication(); };
         main_ = std::make_unique<MERIVAL>(store_, state_, *op_, std::move(commands));
-        SetUpAlarms();
-        SetUpNotifications();
         SetMessageParent(main_.get());
-        SetUpHistory();
-        SetUpPublishing();
-        AddDiagnosticMenu();
+        AttachCapabilities();
         main_->Form_Load();
         return;
     }
     SetMessageParent(main_.get());
-    main_->show();
-    main_->raise();
-    main_->activateWindow();
+    ShowWindow(main_.get());
+}
+
+void App::ShowWindow(QWidget* window) {
+    window->show();
+    window->raise();
+    window->activateWindow();
 }
 
 F_Mesure* App::CreateMeasureWindow() {
     MeasureWindowContext context{store_,
                                  state_,
-                                 *transport_,
-                                 *reader_,
-                                 results_,
+                                 settings_,
+                                 *engine_,
                                  *op_,
-                                 decimalSeparator_,
                                  [this] { ShowMainWindow(); },
                                  [this] { EndApplication(); }};
     auto* window = new F_Mesure(std::move(context));
     window->setWindowIcon(QIcon(QStringLiteral(":/merival/merival.png")));
     SetMessageParent(window);
     connect(window, &F_Mesure::unloaded, this, [this] { SetMessageParent(main_.get()); });
-    connect(&window->cycle(), &MeasurementCycle::reading, this, &App::reading);
-    ConnectAlarms(window);
-    ConnectHistory(window->cycle());
-    WatchChannels(window->cycle());
+    ShowAlarmsIn(window);
     return window;
 }
 
@@ -145,9 +157,13 @@ F_Mesure* App::measureWindow() const {
     return main_ ? main_->MeasureWindow() : nullptr;
 }
 
+ExchangeLog& App::exchangeLog() {
+    return engine_->exchangeLog();
+}
+
 void App::ShowSerialLink() {
     if (!serialLink_) {
-        serialLink_ = std::make_unique<ConfLS>(settings_, *transport_, state_, *op_);
+        serialLink_ = std::make_unique<ConfLS>(settings_, *engine_, *op_);
     }
     SetMessageParent(serialLink_.get());
     serialLink_->ShowFromMenu();
@@ -171,9 +187,11 @@ void App::EndApplication() {
     if (F_Mesure* mesure = measureWindow()) {
         mesure->Halt();
     }
-    transport_->ClosePort();
+    engine_->closePort();
     for (QWidget* window : std::initializer_list<QWidget*>{
-             config_.get(), main_.get(), serialLink_.get(), extraction_.get(), trafic_.get()}) {
+             config_.get(), main_.get(), serialLink_.get(), extraction_.get(), trafic_.get(),
+             alarmSettings_.get(), alarmJournal_.get(), notifySettings_.get(), alarmReport_.get(),
+             publishDialog_.get()}) {
         if (window != nullptr) {
             window->hide();
         }

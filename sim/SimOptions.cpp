@@ -7,7 +7,8 @@ namespace merival::sim {
 QString Usage() {
     return QStringLiteral(
         "usage: merival-sim [--link NAME] [--baud 9600|4800|2400] [--parity n|e|o]\n"
-        "                   [--stop 1|2] [--pace] [--seed S] STATION...\n"
+        "                   [--stop 1|2] [--pace] [--seed S] [--tcp [HOST:]PORT [--mbap]]\n"
+        "                   STATION...\n"
         "  STATION = ADDRESS:FAMILY[:OPTION[=RATE]...]\n"
         "  FAMILY  = resistivity conductivity ph redox oxygen flow chlorine turbidity\n"
         "            dual-resistivity 738 562\n"
@@ -76,13 +77,26 @@ ParsedArguments ParseArguments(const QStringList& arguments) {
             c.pace = true;
             continue;
         }
+        if (arg == QLatin1String("--mbap")) {
+            c.mbap = true;
+            continue;
+        }
         if (arg.startsWith(QLatin1String("--"))) {
             if (!hasValue) {
                 return fail(QStringLiteral("%1 needs a value").arg(arg));
             }
             const QString value = arguments[++i];
             bool ok = false;
-            if (arg == QLatin1String("--link")) {
+            if (arg == QLatin1String("--tcp")) {
+                const qsizetype colon = value.lastIndexOf(QLatin1Char(':'));
+                if (colon >= 0) {
+                    c.tcpHost = value.left(colon);
+                }
+                c.tcpPort = value.mid(colon + 1).toInt(&ok);
+                if (!ok || c.tcpPort < 0 || c.tcpPort > 65535 || c.tcpHost.isEmpty()) {
+                    return fail(QStringLiteral("--tcp takes [HOST:]PORT, PORT 0 to 65535"));
+                }
+            } else if (arg == QLatin1String("--link")) {
                 if (value.isEmpty() || value.contains(QLatin1Char('/'))) {
                     return fail(QStringLiteral("--link takes a plain name, e.g. COM2"));
                 }
@@ -122,6 +136,9 @@ ParsedArguments ParseArguments(const QStringList& arguments) {
             return fail(QStringLiteral("address %1 given twice").arg(station->address));
         }
         c.stations.push_back(*station);
+    }
+    if (c.mbap && c.tcpPort < 0) {
+        return fail(QStringLiteral("--mbap needs --tcp"));
     }
     if (c.stations.empty()) {
         return fail(QStringLiteral("no station given"));

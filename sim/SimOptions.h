@@ -14,6 +14,10 @@ struct SimConfig {
     char parity = 'n';
     int stopBits = 1;
     bool pace = false;
+    // Over TCP instead of a pseudo-terminal: RTU frames as they are, or MBAP frames.
+    QString tcpHost = QStringLiteral("127.0.0.1");
+    int tcpPort = -1;  // -1: no TCP; 0: a free port, printed on stderr
+    bool mbap = false;
     quint64 seed = 1;
     std::vector<StationSetup> stations;
 };

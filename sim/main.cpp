@@ -1,12 +1,17 @@
 // merival-sim: simulated stations answering Modbus RTU on a pseudo-terminal linked as COMn in
-// the current directory. Line format of stdout: sim/README.md.
+// the current directory, or over TCP (RTU frames as a transparent converter passes them, or
+// MBAP frames as a gateway does). Line format of stdout: sim/README.md.
 
+#include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -69,9 +74,15 @@ public:
         if (master_ >= 0) {
             ::close(master_);
         }
+        if (listen_ >= 0) {
+            ::close(listen_);
+        }
     }
 
     bool Open() {
+        if (config_.tcpPort >= 0) {
+            return Listen();
+        }
         master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
         if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) {
             perror("merival-sim: pseudo-terminal");
@@ -104,7 +115,7 @@ public:
     }
 
     int Run() {
-        std::vector<pollfd> fds(2);
+        std::vector<pollfd> fds(3);
         while (true) {
             const auto now = Clock::now();
             const bool lineUsable = now >= backoffUntil_;
@@ -117,6 +128,7 @@ public:
                 }
             }
             fds[1] = {master_, events, 0};
+            fds[2] = {listen_, POLLIN, 0};
             const int timeout = TimeoutMs(now);
             const int ready = ::poll(fds.data(), fds.size(), timeout);
             if (ready < 0 && errno != EINTR) {
@@ -126,7 +138,10 @@ public:
             if (fds[0].revents & POLLIN) {
                 return 0;
             }
-            if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
+            if (fds[2].revents & POLLIN) {
+                Accept();
+            }
+            if (master_ >= 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
                 Receive();
             }
             ProcessInput(Clock::now());
@@ -135,6 +150,54 @@ public:
     }
 
 private:
+    bool Listen() {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(config_.tcpPort));
+        if (::inet_pton(AF_INET, qPrintable(config_.tcpHost), &address.sin_addr) != 1) {
+            fprintf(stderr, "merival-sim: %s is not an IPv4 address\n",
+                    qPrintable(config_.tcpHost));
+            return false;
+        }
+        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        const int on = 1;
+        if (listen_ < 0 || ::setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+            ::bind(listen_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(listen_, 4) != 0) {
+            perror("merival-sim: listen");
+            return false;
+        }
+        socklen_t length = sizeof address;
+        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&address), &length);
+        fprintf(stderr, "merival-sim: listening on %s:%d (%s), %zu station(s)%s\n",
+                qPrintable(config_.tcpHost), ntohs(address.sin_port),
+                config_.mbap ? "modbus-tcp" : "rtu-tcp", config_.stations.size(),
+                config_.pace ? ", paced" : "");
+        return true;
+    }
+
+    // One client at a time, as on a converter's single serial line: a new connection takes
+    // the line over from the previous one.
+    void Accept() {
+        const int client = ::accept4(listen_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (client < 0) {
+            return;
+        }
+        const int on = 1;
+        ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        DropClient();
+        master_ = client;
+    }
+
+    void DropClient() {
+        if (master_ >= 0 && listen_ >= 0) {
+            ::close(master_);
+            master_ = -1;
+            input_.clear();
+            outputs_.clear();
+        }
+    }
+
     bool MakeLink() {
         linkPath_ = QDir::current().absoluteFilePath(config_.link);
         const QFileInfo existing(linkPath_);
@@ -192,12 +255,18 @@ private:
             lastInput_ = Clock::now();
         } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
             return;
+        } else if (listen_ >= 0) {
+            DropClient();
         } else {
             backoffUntil_ = Clock::now() + kErrorBackoff;
         }
     }
 
     void ProcessInput(Clock::time_point now) {
+        if (config_.mbap) {
+            ProcessMbap(now);
+            return;
+        }
         while (input_.size() >= kRequestSize) {
             qsizetype at = -1;
             for (qsizetype i = 0; i + kRequestSize <= input_.size(); ++i) {
@@ -221,7 +290,52 @@ private:
         }
     }
 
-    void Handle(const QByteArray& request, Clock::time_point now) {
+    static int Word(const QByteArray& bytes, qsizetype at) {
+        return (static_cast<quint8>(bytes.at(at)) << 8) | static_cast<quint8>(bytes.at(at + 1));
+    }
+
+    // Each MBAP frame stands for the RTU request of its unit and PDU.
+    void ProcessMbap(Clock::time_point now) {
+        while (input_.size() >= 7) {
+            const int length = Word(input_, 4);
+            if (Word(input_, 2) != 0 || length < 2 || length > 254) {
+                ReportGarbage(input_);
+                input_.clear();
+                return;
+            }
+            if (input_.size() < 6 + length) {
+                break;
+            }
+            const QByteArray frame = input_.left(6 + length);
+            input_.remove(0, frame.size());
+            const QByteArray rtu = frame.mid(6) + FrameCrc(frame.mid(6));
+            if (rtu.size() != kRequestSize) {
+                ReportGarbage(frame);
+                continue;
+            }
+            Handle(rtu, now, frame.left(2));
+        }
+        if (!input_.isEmpty() && now - lastInput_ >= kGarbageGap * 20) {
+            ReportGarbage(input_);
+            input_.clear();
+        }
+    }
+
+    // The reply of a gateway: the same transaction, unit and PDU, no CRC.
+    static QByteArray MbapReply(const QByteArray& transaction, const QByteArray& rtu) {
+        if (rtu.size() < 4) {
+            return {};
+        }
+        const QByteArray unitAndPdu = rtu.left(rtu.size() - 2);
+        QByteArray frame = transaction;
+        frame.append('\0').append('\0');
+        frame.append(static_cast<char>(unitAndPdu.size() >> 8));
+        frame.append(static_cast<char>(unitAndPdu.size() & 0xFF));
+        return frame + unitAndPdu;
+    }
+
+    void Handle(const QByteArray& request, Clock::time_point now,
+                const QByteArray& transaction = {}) {
         const int address = static_cast<quint8>(request.at(0));
         const int first =
             (static_cast<quint8>(request.at(2)) << 8) | static_cast<quint8>(request.at(3));
@@ -232,10 +346,15 @@ private:
                   request);
             return;
         }
-        const Answer answer = it->second->Respond(request);
+        Answer answer = it->second->Respond(request);
+        if (config_.mbap) {
+            // A gateway neither echoes nor passes a frame whose CRC it refused.
+            const bool sound = !answer.reply.isEmpty() && Crc16Modbus(answer.reply) == 0;
+            answer.bytes = sound ? MbapReply(transaction, answer.reply) : QByteArray();
+        }
         Print(address, first, answer.kinds.join(QLatin1Char('+')), answer.bytes.size(),
               answer.reply, request);
-        if (answer.bytes.isEmpty()) {
+        if (answer.bytes.isEmpty() || master_ < 0) {
             return;
         }
         auto due = now + std::chrono::milliseconds(answer.delayMs);
@@ -314,8 +433,9 @@ private:
     Clock::time_point start_;
     Clock::duration charTime_{};
     std::map<int, std::unique_ptr<Station>> stations_;
-    int master_ = -1;
+    int master_ = -1;  // the terminal's master side, or the TCP client
     int slave_ = -1;
+    int listen_ = -1;
     QString slaveName_;
     QString linkPath_;
     QByteArray input_;

@@ -1,7 +1,6 @@
 #include "alarms/windows/AlarmJournalWindow.h"
 
 #include <QDir>
-#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -13,6 +12,7 @@
 #include "base/Operator.h"
 #include "base/SaveFile.h"
 #include "config/AppInfo.h"
+#include "shell/FileDialogs.h"
 
 namespace merival {
 
@@ -23,10 +23,9 @@ AlarmJournalWindow::AlarmJournalWindow(AlarmJournal& journal, Operator& op,
     setWindowTitle(AppTitle() + QStringLiteral(" - Journal des alarmes"));
     if (!askPath_) {
         askPath_ = [this] {
-            return QFileDialog::getSaveFileName(
-                this, QStringLiteral("Exporter le journal des alarmes"),
-                QDir::current().filePath(QStringLiteral("journal_alarmes.csv")),
-                QStringLiteral("Fichiers CSV (*.csv)"));
+            return AskSaveFile(this, QStringLiteral("Exporter le journal des alarmes"),
+                               QDir::current().filePath(QStringLiteral("journal_alarmes.csv")),
+                               QStringLiteral("Fichiers CSV (*.csv)"));
         };
     }
     Tableau = new QTableWidget(0, 6, this);
@@ -89,7 +88,7 @@ void AlarmJournalWindow::Fill(const QList<AlarmEvent>& entries) {
         const QDateTime local = e.time.toLocalTime();
         const QStringList cells = {local.toString(QStringLiteral("dd/MM/yyyy")),
                                    local.toString(QStringLiteral("HH:mm:ss")),
-                                   QString::number(e.channel),
+                                   e.channel >= 0 ? QString::number(e.channel) : QString(),
                                    e.tag,
                                    e.text,
                                    e.event};

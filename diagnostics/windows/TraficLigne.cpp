@@ -3,7 +3,6 @@
 #include <QComboBox>
 #include <QDateTime>
 #include <QDir>
-#include <QFileDialog>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -20,6 +19,7 @@
 #include "base/SaveFile.h"
 #include "config/AppInfo.h"
 #include "diagnostics/ExchangeLog.h"
+#include "shell/FileDialogs.h"
 
 namespace merival {
 namespace {
@@ -58,6 +58,8 @@ QVariant Background(Outcome outcome) {
         case Outcome::Silence:
             return QColor(255, 224, 178);
         case Outcome::PortClosed:
+        case Outcome::ConnectionRefused:
+        case Outcome::ConnectionLost:
             return QColor(215, 215, 215);
         default:
             return QColor(255, 205, 205);
@@ -375,9 +377,9 @@ QString TraficLigne::SavedText() const {
 }
 
 void TraficLigne::Save() {
-    const QString path = chooseFile_ ? chooseFile_()
-                                     : QFileDialog::getSaveFileName(
-                                           this, QStringLiteral("Enregistrer le trafic"),
+    const QString path = chooseFile_
+                             ? chooseFile_()
+                             : AskSaveFile(this, QStringLiteral("Enregistrer le trafic"),
                                            QDir::current().filePath(QStringLiteral("trafic.txt")),
                                            QStringLiteral("Texte (*.txt)"));
     if (path.isEmpty()) {

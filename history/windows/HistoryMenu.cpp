@@ -4,7 +4,6 @@
 #include <QComboBox>
 #include <QDateTimeEdit>
 #include <QDialog>
-#include <QFileDialog>
 #include <QFormLayout>
 #include <QMenu>
 #include <QPushButton>
@@ -13,9 +12,11 @@
 
 #include "base/IniFile.h"
 #include "base/Operator.h"
-#include "history/HistoryDatabase.h"
+#include "history/HistoryCapability.h"
 #include "history/HistoryRecorder.h"
+#include "history/Storage.h"
 #include "history/windows/TrendWindow.h"
+#include "shell/FileDialogs.h"
 
 namespace merival {
 namespace {
@@ -23,9 +24,9 @@ namespace {
 const QString kTitle = QStringLiteral("Historique");
 
 Status WriteCsv(const QString& database, const QString& path, const ExportRequest& request,
-                QChar decimal, qint64* rows) {
+                QChar decimal, const std::atomic<bool>& cancel, qint64* rows) {
     const QString connection = QStringLiteral("merival-history-export");
-    Status status = OpenHistory(connection, database, false);
+    Status status = OpenStorage(connection, database, StorageAccess::Read).status;
     QSaveFile file(path);
     if (status.ok() && !file.open(QIODevice::WriteOnly)) {
         status = Status::Error(QStringLiteral("Le fichier « %1 » n'a pas pu être créé : %2")
@@ -34,74 +35,60 @@ Status WriteCsv(const QString& database, const QString& path, const ExportReques
     if (status.ok()) {
         status = ExportCsv(
             connection, request, decimal,
-            [&file](const QByteArray& chunk) { return file.write(chunk) == chunk.size(); }, rows);
+            [&file, &cancel](const QByteArray& chunk) {
+                return !cancel && file.write(chunk) == chunk.size();
+            },
+            rows);
     }
     if (status.ok() && !file.commit()) {
         status = Status::Error(QStringLiteral("Le fichier « %1 » n'a pas pu être écrit : %2")
                                    .arg(path, file.errorString()));
     }
-    CloseHistory(connection);
+    CloseStorage(connection);
     return status;
 }
 
 }  // namespace
 
-HistoryMenu::HistoryMenu(QMenu& menu, Operator& op, QChar decimal, QString iniPath,
-                         QString databasePath)
-    : op_(op),
-      decimal_(decimal),
-      iniPath_(std::move(iniPath)),
-      databasePath_(databasePath.isEmpty() ? HistoryPath() : std::move(databasePath)) {
-    const auto ini = OpenIni(iniPath_);
-    const HistorySettings settings = LoadHistorySettings(*ini);
-    retentionDays_ = settings.retentionDays;
-
+HistoryMenu::HistoryMenu(QMenu& menu, HistoryCapability& history, Operator& op, QChar decimal,
+                         QString iniPath)
+    : history_(history), op_(op), decimal_(decimal), iniPath_(std::move(iniPath)) {
     Enregistrement = menu.addAction(QStringLiteral("&Enregistrement"));
     Enregistrement->setCheckable(true);
-    Enregistrement->setChecked(settings.recording);
+    Enregistrement->setChecked(history_.recording());
     connect(Enregistrement, &QAction::triggered, this, &HistoryMenu::Enregistrement_Click);
     Courbes = menu.addAction(QStringLiteral("&Courbes"));
     connect(Courbes, &QAction::triggered, this, &HistoryMenu::Courbes_Click);
     Exporter = menu.addAction(QStringLiteral("E&xporter…"));
     connect(Exporter, &QAction::triggered, this, &HistoryMenu::Exporter_Click);
-    if (settings.recording) {
-        StartRecording();
-    }
-}
-
-HistoryMenu::~HistoryMenu() = default;
-
-void HistoryMenu::StartRecording() {
-    recorder_ = std::make_unique<HistoryRecorder>(databasePath_, retentionDays_);
-    connect(recorder_.get(), &HistoryRecorder::failed, this, [this](const QString& message) {
+    connect(&history_, &HistoryCapability::failed, this, [this](const QString& message) {
         // The check mark tells that nothing is recorded; the setting stays for the next start.
         Enregistrement->setChecked(false);
-        recorder_.reset();
         op_.beep();
         op_.message(message, kTitle, OperatorIcon::Exclamation);
     });
-    recorder_->Start();
+    // Recording goes on by itself once the file can be written again.
+    connect(&history_, &HistoryCapability::troubled, this, [this](const QString& message) {
+        op_.message(message, kTitle, OperatorIcon::Information);
+    });
 }
 
-void HistoryMenu::Add(const ChannelReading& reading) {
-    if (recorder_) {
-        recorder_->Add(reading);
+HistoryMenu::~HistoryMenu() {
+    if (exportThread_ != nullptr) {
+        // The writer stops at its next chunk and the file is not committed.
+        *exportCancel_ = true;
+        exportThread_->wait();
+        delete exportThread_;
     }
 }
 
-void HistoryMenu::EndPass() {
-    if (recorder_) {
-        recorder_->EndPass();
-    }
+HistoryRecorder* HistoryMenu::recorder() const {
+    return history_.recorder();
 }
 
 void HistoryMenu::Enregistrement_Click(bool checked) {
     Enregistrement->setChecked(checked);
-    if (checked && !recorder_) {
-        StartRecording();
-    } else if (!checked) {
-        recorder_.reset();
-    }
+    history_.setRecording(checked);
     const auto ini = OpenIni(iniPath_);
     HistorySettings settings = LoadHistorySettings(*ini);
     settings.recording = checked;
@@ -114,7 +101,7 @@ void HistoryMenu::Enregistrement_Click(bool checked) {
 
 void HistoryMenu::Courbes_Click() {
     if (!trend_) {
-        trend_ = std::make_unique<TrendWindow>(databasePath_, decimal_);
+        trend_ = std::make_unique<TrendWindow>(history_.databasePath(), decimal_);
     } else {
         trend_->Refresh();
     }
@@ -140,10 +127,12 @@ void HistoryMenu::BuildExportDialog() {
                           QStringLiteral("Voie 3")});
     auto* go = new QPushButton(QStringLiteral("Exporter…"), export_.get());
     go->setObjectName(QStringLiteral("ExporterFichier"));
+    go->setEnabled(!exporting());
+    exportGo_ = go;
     connect(go, &QPushButton::clicked, this, [this] {
-        const QString path = QFileDialog::getSaveFileName(
-            export_.get(), QStringLiteral("Exporter l'historique"),
-            QStringLiteral("historique.csv"), QStringLiteral("Fichiers CSV (*.csv)"));
+        const QString path =
+            AskSaveFile(export_.get(), QStringLiteral("Exporter l'historique"),
+                        QStringLiteral("historique.csv"), QStringLiteral("Fichiers CSV (*.csv)"));
         if (!path.isEmpty()) {
             ExportTo(path);
         }
@@ -167,33 +156,49 @@ void HistoryMenu::ExportTo(const QString& path) {
     if (!export_) {
         BuildExportDialog();
     }
+    if (exporting()) {
+        // Two exports would share the reading connection and the operator's attention.
+        op_.beep();
+        op_.message(QStringLiteral("Une exportation est déjà en cours."), kTitle,
+                    OperatorIcon::Exclamation);
+        return;
+    }
     ExportRequest request;
     request.period = {ExportDebut->dateTime().toMSecsSinceEpoch(),
                       ExportFin->dateTime().toMSecsSinceEpoch()};
     request.channel = ExportVoie->currentIndex() - 1;
-    const QString database = databasePath_;
+    const QString database = history_.databasePath();
     const QChar decimal = decimal_;
+    exportCancel_ = std::make_shared<std::atomic<bool>>(false);
     QPointer<HistoryMenu> self(this);
     Exporter->setEnabled(false);
-    // The thread ends itself; its result comes back to the menu if it is still there.
-    QThread* thread = QThread::create([self, database, path, request, decimal] {
-        qint64 rows = 0;
-        const Status status = WriteCsv(database, path, request, decimal, &rows);
-        QMetaObject::invokeMethod(self, [self, status, rows, path] {
-            if (!self) {
-                return;
+    exportGo_->setEnabled(false);
+    exportThread_ =
+        QThread::create([self, database, path, request, decimal, cancel = exportCancel_] {
+            qint64 rows = 0;
+            const Status status = WriteCsv(database, path, request, decimal, *cancel, &rows);
+            if (!*cancel) {
+                QMetaObject::invokeMethod(self, [self, status, rows, path] {
+                    if (self) {
+                        self->ExportEnded(status, rows, path);
+                    }
+                });
             }
-            self->Exporter->setEnabled(true);
-            self->op_.message(
-                status.ok()
+        });
+    exportThread_->start();
+}
+
+void HistoryMenu::ExportEnded(const Status& status, qint64 rows, const QString& path) {
+    exportThread_->wait();
+    delete exportThread_;
+    exportThread_ = nullptr;
+    Exporter->setEnabled(true);
+    exportGo_->setEnabled(true);
+    op_.message(status.ok()
                     ? QStringLiteral("%1 mesures exportées dans « %2 ».").arg(rows).arg(path)
                     : status.message,
                 kTitle, status.ok() ? OperatorIcon::Information : OperatorIcon::Exclamation);
-            Q_EMIT self->exported(status);
-        });
-    });
-    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-    thread->start();
+    Q_EMIT exported(status);
 }
 
 }  // namespace merival

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <atomic>
 #include <memory>
 
 #include "base/Status.h"
@@ -15,34 +16,36 @@ class QDateTimeEdit;
 class QDialog;
 class QLineEdit;
 class QMenu;
+class QPushButton;
+class QThread;
 
 namespace merival {
 
+class HistoryCapability;
 class HistoryRecorder;
 class Operator;
 class TrendWindow;
 
-// The "Historique" menu: the recording check mark (kept in merival.ini), the trend window and
-// the export. Readings of the measurement window come in through Add and EndPass.
+// The "Historique" menu over the history capability: the recording check mark (kept in
+// merival.ini), the trend window and the export.
 class HistoryMenu : public QObject {
     Q_OBJECT
 public:
-    // Empty paths: merival.ini and historique.sqlite of the working directory.
-    HistoryMenu(QMenu& menu, Operator& op, QChar decimal, QString iniPath = {},
-                QString databasePath = {});
+    // Empty path: merival.ini of the working directory.
+    HistoryMenu(QMenu& menu, HistoryCapability& history, Operator& op, QChar decimal,
+                QString iniPath = {});
+    // A running export is cancelled: its file is not written.
     ~HistoryMenu() override;
-
-    void Add(const ChannelReading& reading);
-    void EndPass();
 
     void Enregistrement_Click(bool checked);
     void Courbes_Click();
     void Exporter_Click();
     // Writes the CSV of the export dialog's choices into `path` (on a thread of its own); the
-    // operator hears how it went.
+    // operator hears how it went. One export at a time: a second one is refused.
     void ExportTo(const QString& path);
+    [[nodiscard]] bool exporting() const { return exportThread_ != nullptr; }
 
-    [[nodiscard]] HistoryRecorder* recorder() const { return recorder_.get(); }
+    [[nodiscard]] HistoryRecorder* recorder() const;
     [[nodiscard]] TrendWindow* trendWindow() const { return trend_.get(); }
     [[nodiscard]] QDialog* exportDialog() const { return export_.get(); }
 
@@ -58,17 +61,18 @@ Q_SIGNALS:
     void exported(const merival::Status& status);
 
 private:
-    void StartRecording();
     void BuildExportDialog();
+    void ExportEnded(const Status& status, qint64 rows, const QString& path);
 
+    HistoryCapability& history_;
     Operator& op_;
     QChar decimal_;
     QString iniPath_;
-    QString databasePath_;
-    int retentionDays_ = 400;
-    std::unique_ptr<HistoryRecorder> recorder_;
     std::unique_ptr<TrendWindow> trend_;
     std::unique_ptr<QDialog> export_;
+    QPushButton* exportGo_ = nullptr;
+    QThread* exportThread_ = nullptr;
+    std::shared_ptr<std::atomic<bool>> exportCancel_;
 };
 
 }  // namespace merival

@@ -4,13 +4,13 @@
 #include <QComboBox>
 #include <QDateTimeAxis>
 #include <QDateTimeEdit>
-#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLegendMarker>
 #include <QLineSeries>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QSqlDatabase>
 #include <QThread>
 #include <QTimer>
 #include <QValueAxis>
@@ -18,7 +18,8 @@
 #include <QtCharts/QChartView>
 #include <functional>
 
-#include "history/HistoryDatabase.h"
+#include "history/Storage.h"
+#include "shell/FileDialogs.h"
 
 namespace merival {
 
@@ -181,7 +182,7 @@ TrendWindow::TrendWindow(QString databasePath, QChar decimal, QWidget* parent)
 
 TrendWindow::~TrendWindow() {
     QMetaObject::invokeMethod(
-        readerContext_, [] { CloseHistory(kConnection); }, Qt::BlockingQueuedConnection);
+        readerContext_, [] { CloseStorage(kConnection); }, Qt::BlockingQueuedConnection);
     reader_->quit();
     reader_->wait();
     delete readerContext_;
@@ -256,13 +257,13 @@ void TrendWindow::Query(HistoryPeriod period) {
     QMetaObject::invokeMethod(readerContext_, [window, path, request, generation] {
         TrendData data;
         if (!QSqlDatabase::contains(kConnection)) {
-            data.status = OpenHistory(kConnection, path, false);
+            data.status = OpenStorage(kConnection, path, StorageAccess::Read).status;
         }
         if (data.status.ok()) {
             data = QueryTrend(kConnection, request);
         }
         if (!data.status.ok()) {
-            CloseHistory(kConnection);  // tried again on the next request
+            CloseStorage(kConnection);  // tried again on the next request
         }
         QMetaObject::invokeMethod(window, [window, data, request, generation] {
             if (window && generation == window->generation_) {
@@ -382,9 +383,9 @@ bool TrendWindow::SaveImage(const QString& path) {
 }
 
 void TrendWindow::SaveImageClick() {
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Enregistrer l'image"),
-                                                      QStringLiteral("courbes.png"),
-                                                      QStringLiteral("Images PNG (*.png)"));
+    const QString path =
+        AskSaveFile(this, QStringLiteral("Enregistrer l'image"), QStringLiteral("courbes.png"),
+                    QStringLiteral("Images PNG (*.png)"));
     if (!path.isEmpty() && !SaveImage(path)) {
         Curseur->setText(QStringLiteral("L'image « %1 » n'a pas pu être enregistrée.").arg(path));
     }

@@ -24,6 +24,7 @@
 #include "base/Operator.h"
 #include "config/AppInfo.h"
 #include "logger/LoggerExport.h"
+#include "shell/FileDialogs.h"
 
 namespace merival {
 namespace {
@@ -104,6 +105,7 @@ Extraction::Extraction(Operator& op, QWidget* parent) : QWidget(parent, Qt::Wind
     layout->addWidget(Label2);
 
     dirModel_ = new QFileSystemModel(this);
+    dirModel_->setIconProvider(QuietFileIcons());
     dirModel_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives);
     dirModel_->setReadOnly(true);
     Dir1->setModel(dirModel_);
@@ -256,6 +258,7 @@ void Extraction::Dir1_Change(const QModelIndex& current) {
 void Extraction::RefreshFileList() {
     // A fresh model reads the directory anew, so a file just created is listed.
     auto* model = new QFileSystemModel(this);
+    model->setIconProvider(QuietFileIcons());
     model->setFilter(QDir::Files | QDir::NoDotAndDotDot);
     model->setNameFilters({kPattern});
     model->setNameFilterDisables(false);

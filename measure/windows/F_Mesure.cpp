@@ -13,9 +13,8 @@
 
 #include "base/Operator.h"
 #include "config/ChannelStore.h"
+#include "engine/MeasurementEngine.h"
 #include "measure/MeasureState.h"
-#include "measure/MeasurementCycle.h"
-#include "serial/Transport.h"
 
 namespace merival {
 
@@ -76,18 +75,31 @@ QString ElideLines(const QString& text, const QFontMetrics& metrics, int width, 
 
 }  // namespace
 
+void MeasureTicker::start() {
+    // The Mesure command has cleared the stop: the engine starts from a clean state too.
+    if (!state_.StopRequested()) {
+        engine_.clearStop();
+    }
+    engine_.startTicks(interval_);
+}
+
+void MeasureTicker::stop() {
+    engine_.stopTicks();
+}
+
+bool MeasureTicker::isActive() const {
+    return engine_.ticking();
+}
+
 F_Mesure::F_Mesure(MeasureWindowContext context, QWidget* parent)
-    : QWidget(parent), context_(std::move(context)) {
+    : QWidget(parent), Minuterie1(context.engine, context.state), context_(std::move(context)) {
     setObjectName(QStringLiteral("F_Mesure"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(kDesignCaption);
     BuildControls();
 
-    cycle_ = new MeasurementCycle(context_.store, context_.reader, context_.results, context_.state,
-                                  context_.decimalSeparator, this);
-    connect(cycle_, &MeasurementCycle::valueText, this, &F_Mesure::SetValueText);
-    connect(cycle_, &MeasurementCycle::stopPending, this, &F_Mesure::Commande1_Click);
-    connect(&Minuterie1, &QTimer::timeout, this, &F_Mesure::Minuterie1_Timer);
+    connect(&context_.engine, &MeasurementEngine::valueText, this, &F_Mesure::SetValueText);
+    connect(&context_.engine, &MeasurementEngine::stopPending, this, &F_Mesure::Commande1_Click);
 
     // Selection and tags are shown at the next repaint; ask for one when they change.
     connect(&context_.store, &ChannelStore::selectionChanged, this, [this] { update(); });
@@ -95,7 +107,11 @@ F_Mesure::F_Mesure(MeasureWindowContext context, QWidget* parent)
     connect(&context_.store, &ChannelStore::titlesChanged, this, [this] { update(); });
 }
 
-F_Mesure::~F_Mesure() = default;
+F_Mesure::~F_Mesure() {
+    if (!halted_ && !unloaded_) {
+        Minuterie1.stop();
+    }
+}
 
 int F_Mesure::X(int twips) const {
     return TwipsToPixels(twips, logicalDpiX());
@@ -265,7 +281,7 @@ void F_Mesure::Form_Load() {
     }
     PlaceRows(LayOutChannelPanes(design_, selected, types));
 
-    const Status opened = context_.transport.OpenPort();
+    const Status opened = context_.engine.openPort(context_.settings);
     if (!opened.ok()) {
         // The window opens all the same; the channels read "HS".
         context_.op.beep();
@@ -346,7 +362,7 @@ void F_Mesure::Minuterie1_Timer() {
     if (halted_ || unloaded_ || asking_) {
         return;
     }
-    cycle_->Minuterie1_Timer();
+    context_.engine.tick();
 }
 
 void F_Mesure::Commande1_Click() {
@@ -354,12 +370,13 @@ void F_Mesure::Commande1_Click() {
         return;
     }
     context_.state.StopKey = context_.state.EscapeKey;
-    if (context_.state.PollInProgress) {
+    context_.engine.requestStop();
+    if (context_.engine.passInProgress()) {
         // The pass ends after its current channel; the next tick comes back here.
         return;
     }
     Minuterie1.stop();
-    context_.transport.ClosePort();
+    context_.engine.closePort();
     programUnload_ = true;
     close();
     if (context_.showMainWindow) {
@@ -368,7 +385,7 @@ void F_Mesure::Commande1_Click() {
 }
 
 void F_Mesure::Form_Unload() {
-    if (!context_.state.PollInProgress) {
+    if (!context_.engine.passInProgress()) {
         context_.op.beep();
     }
     unloaded_ = true;
@@ -385,10 +402,12 @@ void F_Mesure::closeEvent(QCloseEvent* event) {
     if (!programUnload_) {
         // Form_QueryUnload: only the operator's close box asks.
         asking_ = true;
+        context_.engine.setHeld(true);
         const bool quit =
             context_.op.askYesNo(QStringLiteral("Voulez-vous vraiment quitter l'application ?"),
                                  windowTitle(), OperatorIcon::Question);
         asking_ = false;
+        context_.engine.setHeld(false);
         if (!quit) {
             event->ignore();
             return;
@@ -397,7 +416,7 @@ void F_Mesure::closeEvent(QCloseEvent* event) {
         // has unwound, so nothing is deleted under the waiting exchange.
         event->ignore();
         Halt();
-        context_.transport.ClosePort();
+        context_.engine.closePort();
         if (context_.endApplication) {
             context_.endApplication();
         }
@@ -411,6 +430,7 @@ void F_Mesure::Halt() {
     halted_ = true;
     // A pass in progress leaves after its current channel.
     context_.state.StopKey = context_.state.EscapeKey;
+    context_.engine.requestStop();
     Minuterie1.stop();
     hide();
 }

@@ -16,22 +16,18 @@ class QPushButton;
 namespace merival {
 
 class ChannelStore;
-class MeasurementCycle;
+class MeasurementEngine;
 class Operator;
-class RegisterReader;
-class Transport;
 struct MeasureState;
-struct MeasurementResults;
+struct SerialSettings;
 
 // What the measurement window works with; every reference outlives the window.
 struct MeasureWindowContext {
     const ChannelStore& store;
     MeasureState& state;
-    Transport& transport;
-    RegisterReader& reader;
-    MeasurementResults& results;
+    const SerialSettings& settings;
+    MeasurementEngine& engine;
     Operator& op;
-    QChar decimalSeparator;
     std::function<void()> showMainWindow;
     // Ends the program at once (close box answered Yes).
     std::function<void()> endApplication;
@@ -40,8 +36,30 @@ struct MeasureWindowContext {
 // How a row shows its channel's alarm.
 enum class RowAlarm { None, Unacknowledged, Acknowledged, ReturnedUnacknowledged };
 
-// The live values of the selected channels, one row each, and the one-second tick of the
-// measurement cycle. Destroys itself when ABANDON stops the measurement.
+// The window's one-second tick. The line's engine keeps it on its own thread, so that nothing
+// the windows do can delay a pass; starting and stopping it is the window's.
+class MeasureTicker {
+public:
+    MeasureTicker(MeasurementEngine& engine, const MeasureState& state)
+        : engine_(engine), state_(state) {}
+    void setInterval(int ms) { interval_ = ms; }
+    [[nodiscard]] int interval() const { return interval_; }
+    void start();
+    void start(int ms) {
+        interval_ = ms;
+        start();
+    }
+    void stop();
+    [[nodiscard]] bool isActive() const;
+
+private:
+    MeasurementEngine& engine_;
+    const MeasureState& state_;
+    int interval_ = 0;
+};
+
+// The live values of the selected channels, one row each; the one-second tick and the
+// passes are the line's engine's. Destroys itself when ABANDON stops the measurement.
 class F_Mesure : public QWidget {
     Q_OBJECT
 public:
@@ -60,8 +78,6 @@ public:
     // The program is ending: no handler of this window runs any more.
     void Halt();
     [[nodiscard]] bool Unloaded() const { return unloaded_; }
-    // The cycle this window ticks: its readings go to whoever records or watches them.
-    [[nodiscard]] MeasurementCycle& cycle() const { return *cycle_; }
     // A value in alarm turns red, blinking until acknowledged; one back to normal but not
     // acknowledged blinks amber. Acquitter shows while something waits for acknowledgement.
     void setRowAlarm(int channel, RowAlarm alarm);
@@ -69,7 +85,7 @@ public:
         return rowAlarm_.at(static_cast<size_t>(channel));
     }
 
-    QTimer Minuterie1;
+    MeasureTicker Minuterie1;
     std::array<QLabel*, kChannelCount> Etiquette1{};
     std::array<QLabel*, kChannelCount> Etiquette3{};
     std::array<QLabel*, kChannelCount> Dessin1{};
@@ -114,7 +130,6 @@ private:
     [[nodiscard]] int Y(int twips) const;
 
     MeasureWindowContext context_;
-    MeasurementCycle* cycle_ = nullptr;
     PaneDesign design_;
     bool programUnload_ = false;  // the close comes from ABANDON, not from the operator
     bool unloaded_ = false;

@@ -10,7 +10,7 @@
 #include <QVBoxLayout>
 
 #include "config/AppInfo.h"
-#include "history/HistoryDatabase.h"
+#include "history/Storage.h"
 #include "notify/AlarmReport.h"
 
 namespace merival {
@@ -95,7 +95,7 @@ void AlarmReportWindow::Calculer_Click() {
         Status status = OpenJournalReadOnly(connection, path);
         if (status.ok()) {
             status = ReadJournalRows(connection, from, to, &rows);
-            CloseHistory(connection);
+            CloseStorage(connection);
         }
         const QString text =
             status.ok() ? FormatAlarmReport(ComputeAlarmReport(rows, from, to)) : status.message;

@@ -1,7 +1,6 @@
 #include "publish/windows/PublishDialog.h"
 
 #include <QCheckBox>
-#include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -12,6 +11,7 @@
 #include "base/IniFile.h"
 #include "base/Operator.h"
 #include "publish/MqttLink.h"
+#include "shell/FileDialogs.h"
 
 namespace merival {
 namespace {
@@ -35,7 +35,7 @@ QWidget* FileRow(QLineEdit* edit) {
     layout->addWidget(edit);
     layout->addWidget(pick);
     QObject::connect(pick, &QPushButton::clicked, edit, [edit] {
-        const QString file = QFileDialog::getOpenFileName(edit->window(), kTitle, edit->text());
+        const QString file = AskOpenFile(edit->window(), kTitle, edit->text());
         if (!file.isEmpty()) {
             edit->setText(file);
         }

@@ -1,21 +1,25 @@
 #include "serial/windows/ConfLS.h"
 
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWindow>
 
+#include "base/IniFile.h"
 #include "config/AppInfo.h"
-#include "measure/MeasureState.h"
+#include "engine/MeasurementEngine.h"
 #include "serial/QtSerialPort.h"
 #include "serial/SerialSettings.h"
-#include "serial/Transport.h"
 
 namespace merival {
 namespace {
@@ -49,13 +53,8 @@ std::array<QRadioButton*, N> AddOptions(QGroupBox* frame, const QString& control
 
 }  // namespace
 
-ConfLS::ConfLS(SerialSettings& settings, Transport& transport, const MeasureState& state,
-               Operator& op, QWidget* parent)
-    : QWidget(parent, Qt::Window),
-      settings_(settings),
-      transport_(transport),
-      state_(state),
-      op_(op) {
+ConfLS::ConfLS(SerialSettings& settings, MeasurementEngine& engine, Operator& op, QWidget* parent)
+    : QWidget(parent, Qt::Window), settings_(settings), engine_(engine), op_(op) {
     setObjectName(QStringLiteral("ConfLS"));
     setWindowTitle(QStringLiteral("Configuration (Liaison série)"));
 
@@ -79,18 +78,59 @@ ConfLS::ConfLS(SerialSettings& settings, Transport& transport, const MeasureStat
     Command3 = new QPushButton(QStringLiteral("Abandon"), this);
     Command3->setObjectName(QStringLiteral("Command3"));
 
-    auto* frames = new QHBoxLayout;
+    auto* lineFrame = new QGroupBox(QStringLiteral("Liaison"), this);
+    lineFrame->setObjectName(QStringLiteral("LineFrame"));
+    serialLine_ = new QRadioButton(QStringLiteral("Port série"), lineFrame);
+    serialLine_->setObjectName(QStringLiteral("SerialLine"));
+    networkLine_ = new QRadioButton(QStringLiteral("Réseau"), lineFrame);
+    networkLine_->setObjectName(QStringLiteral("NetworkLine"));
+    auto* lineLayout = new QHBoxLayout(lineFrame);
+    lineLayout->addWidget(serialLine_);
+    lineLayout->addWidget(networkLine_);
+    lineLayout->addStretch();
+
+    // One container, so that choosing the network hides the serial frames as a whole.
+    serialFrames_ = new QWidget(this);
+    auto* frames = new QHBoxLayout(serialFrames_);
+    frames->setContentsMargins(0, 0, 0, 0);
     frames->addWidget(portFrame);
     frames->addWidget(speedFrame);
     frames->addWidget(parityFrame);
     frames->addWidget(stopFrame);
+
+    networkFrame_ = new QGroupBox(QStringLiteral("Réseau"), this);
+    networkFrame_->setObjectName(QStringLiteral("NetworkFrame"));
+    host_ = new QLineEdit(networkFrame_);
+    host_->setObjectName(QStringLiteral("Host"));
+    tcpPort_ = new QSpinBox(networkFrame_);
+    tcpPort_->setObjectName(QStringLiteral("TcpPort"));
+    tcpPort_->setRange(1, 65535);
+    kind_ = new QComboBox(networkFrame_);
+    kind_->setObjectName(QStringLiteral("Kind"));
+    kind_->addItem(QStringLiteral("RTU sur TCP (convertisseur)"));
+    kind_->addItem(QStringLiteral("Modbus TCP (passerelle)"));
+    auto* networkLayout = new QFormLayout(networkFrame_);
+    networkLayout->addRow(QStringLiteral("Hôte"), host_);
+    networkLayout->addRow(QStringLiteral("Port"), tcpPort_);
+    networkLayout->addRow(QStringLiteral("Type"), kind_);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(Command1);
     buttons->addWidget(Command2);
     buttons->addWidget(Command3);
     auto* layout = new QVBoxLayout(this);
-    layout->addLayout(frames);
+    layout->addWidget(lineFrame);
+    layout->addWidget(serialFrames_);
+    layout->addWidget(networkFrame_);
     layout->addLayout(buttons);
+
+    connect(networkLine_, &QRadioButton::toggled, this, [this](bool on) { ShowLinkKind(on); });
+    connect(kind_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        // A port left at the other kind's usual number follows the kind.
+        const int usual[] = {kRtuTcpDefaultPort, kModbusTcpDefaultPort};
+        if (index >= 0 && tcpPort_->value() == usual[1 - index]) {
+            tcpPort_->setValue(usual[index]);
+        }
+    });
 
     // Selecting a button, by the operator or by RestoreSettingsView, runs its click handler,
     // so the record and the buttons always agree.
@@ -142,6 +182,7 @@ void ConfLS::ShowFromMenu() {
 void ConfLS::Form_Load() {
     loaded_ = true;
     ReloadSettings();
+    RestoreLinkView();
     show();
     raise();
     PaintNow();
@@ -173,7 +214,7 @@ void ConfLS::ReloadSettings() {
 void ConfLS::ProbePorts() {
     // The port an open measurement holds stays usable: probing it would mean closing it
     // under the measurement.
-    const int held = transport_.IsOpen() ? transport_.port().portNumber() : 0;
+    const int held = engine_.heldPort();
     for (int number = 1; number <= int(Option1.size()); ++number) {
         Option1[number - 1]->setEnabled(number == held || PortOpens(number));
     }
@@ -216,20 +257,66 @@ void ConfLS::Option4_Click(int index) {
 }
 
 void ConfLS::Command1_Click() {
-    const Status status = SaveSerialSettings(settings_);
-    if (!status.ok()) {
-        op_.beep();
-        Report(status.message, OperatorIcon::Error);
-        return;
+    for (const Status& status : {SaveSerialSettings(settings_), SaveLink()}) {
+        if (!status.ok()) {
+            op_.beep();
+            Report(status.message, OperatorIcon::Error);
+            return;
+        }
     }
     hide();
+}
+
+void ConfLS::ShowLinkKind(bool network) {
+    serialFrames_->setVisible(!network);
+    networkFrame_->setVisible(network);
+}
+
+void ConfLS::RestoreLinkView() {
+    link_ = LoadLinkSettings();
+    const bool network = link_.mode != LinkMode::Serial;
+    (network ? networkLine_ : serialLine_)->setChecked(true);
+    ShowLinkKind(network);
+    host_->setText(link_.host);
+    kind_->setCurrentIndex(link_.mode == LinkMode::ModbusTcp ? 1 : 0);
+    tcpPort_->setValue(network ? EffectivePort(link_) : kRtuTcpDefaultPort);
+}
+
+LinkSettings ConfLS::EditedLink() const {
+    LinkSettings edited = link_;
+    if (serialLine_->isChecked()) {
+        edited.mode = LinkMode::Serial;
+        return edited;
+    }
+    edited.mode = kind_->currentIndex() == 1 ? LinkMode::ModbusTcp : LinkMode::RtuTcp;
+    edited.host = host_->text().trimmed();
+    edited.port = tcpPort_->value();
+    return edited;
+}
+
+Status ConfLS::SaveLink() {
+    const LinkSettings edited = EditedLink();
+    // The serial line as it was: merival.ini is left as it is (or absent).
+    if (edited.mode == LinkMode::Serial && link_.mode == LinkMode::Serial) {
+        return Status::Ok();
+    }
+    if (edited.mode != LinkMode::Serial && edited.host.isEmpty()) {
+        return Status::Error(QStringLiteral("Indiquez l'hôte de la liaison réseau."));
+    }
+    const std::unique_ptr<QSettings> ini = OpenIni();
+    SaveLinkSettings(*ini, edited);
+    ini->sync();
+    if (Status status = IniStatus(*ini); !status.ok()) {
+        return status;
+    }
+    link_ = edited;
+    return Status::Ok();
 }
 
 void ConfLS::Command2_Click() {
     // The one port object is busy (a measurement, or an earlier request): reopening it here
     // would pull the line from under its user.
-    if (transport_.IsOpen()) {
-        const int held = transport_.port().portNumber();
+    if (const int held = engine_.heldPort(); held != 0) {
         const QString reason = held == settings_.Port
                                    ? QStringLiteral("port déjà ouvert")
                                    : QStringLiteral("le port COM%1 est déjà ouvert").arg(held);
@@ -239,7 +326,7 @@ void ConfLS::Command2_Click() {
                OperatorIcon::Error);
         return;
     }
-    const Status status = transport_.OpenPort();
+    const Status status = engine_.openPort(settings_);
     if (!status.ok()) {
         op_.beep();
         Report(status.message, OperatorIcon::Error);
@@ -249,15 +336,17 @@ void ConfLS::Command2_Click() {
 void ConfLS::Command3_Click() {
     ReloadSettings();
     RestoreSettingsView();
+    RestoreLinkView();
     hide();
 }
 
 void ConfLS::Form_Unload() {
     // A running measurement may reopen its port with the record at any moment: mid-poll the
     // record is left as the operator set it.
-    if (!state_.PollInProgress) {
+    if (!engine_.passInProgress()) {
         ReloadSettings();
         RestoreSettingsView();
+        RestoreLinkView();
     }
     loaded_ = false;
 }

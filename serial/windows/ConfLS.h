@@ -4,23 +4,29 @@
 #include <array>
 
 #include "base/Operator.h"
+#include "serial/LinkSettings.h"
 
+class QComboBox;
 class QGroupBox;
+class QLineEdit;
+class QSpinBox;
 class QPushButton;
 class QRadioButton;
 
 namespace merival {
 
 class Operator;
-class Transport;
-struct MeasureState;
+class MeasurementEngine;
 struct SerialSettings;
 
-// The serial link dialog. Edits the shared SerialSettings in place.
+// The serial link dialog. Edits the shared SerialSettings in place. Above them, the choice of
+// line: the serial port, or a network converter or gateway ([Liaison] of merival.ini).
 class ConfLS : public QWidget {
     Q_OBJECT
 public:
-    ConfLS(SerialSettings& settings, Transport& transport, const MeasureState& state, Operator& op,
+    // The line's engine holds the one port: the dialog asks it which port it holds and has
+    // it opened.
+    ConfLS(SerialSettings& settings, MeasurementEngine& engine, Operator& op,
            QWidget* parent = nullptr);
     ~ConfLS() override;
 
@@ -47,10 +53,14 @@ private:
     void RestoreSettingsView();
     void ReloadSettings();
     void Report(const QString& text, OperatorIcon icon);
+    // The line choice and the network fields, from and to [Liaison].
+    void RestoreLinkView();
+    [[nodiscard]] LinkSettings EditedLink() const;
+    [[nodiscard]] Status SaveLink();
+    void ShowLinkKind(bool network);
 
     SerialSettings& settings_;
-    Transport& transport_;
-    const MeasureState& state_;
+    MeasurementEngine& engine_;
     Operator& op_;
     bool loaded_ = false;
 
@@ -61,6 +71,15 @@ private:
     QPushButton* Command1 = nullptr;
     QPushButton* Command2 = nullptr;
     QPushButton* Command3 = nullptr;
+
+    LinkSettings link_;  // as last loaded from merival.ini
+    QRadioButton* serialLine_ = nullptr;
+    QRadioButton* networkLine_ = nullptr;
+    QWidget* serialFrames_ = nullptr;
+    QGroupBox* networkFrame_ = nullptr;
+    QLineEdit* host_ = nullptr;
+    QSpinBox* tcpPort_ = nullptr;
+    QComboBox* kind_ = nullptr;
 };
 
 }  // namespace merival

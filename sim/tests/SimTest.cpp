@@ -272,6 +272,13 @@ TEST(SimOptionsTest, Arguments) {
     EXPECT_EQ(c.stations[2].family, Family::DualResistivity);
     // 1 start + 8 data + parity + 2 stop bits at 2400 baud.
     EXPECT_DOUBLE_EQ(CharacterSeconds(c), 12.0 / 2400);
+    EXPECT_EQ(c.tcpPort, -1);
+
+    const SimConfig tcp = ParseArguments({"--tcp", "0.0.0.0:1502", "--mbap", "1:ph"}).config;
+    EXPECT_EQ(tcp.tcpHost, "0.0.0.0");
+    EXPECT_EQ(tcp.tcpPort, 1502);
+    EXPECT_TRUE(tcp.mbap);
+    EXPECT_EQ(ParseArguments({"--tcp", "0", "1:ph"}).config.tcpHost, "127.0.0.1");
 
     const QStringList refused[] = {
         {},
@@ -283,6 +290,9 @@ TEST(SimOptionsTest, Arguments) {
         {"1:ph:silent=1.5"},
         {"1:ph:silent=x"},
         {"--baud", "19200", "1:ph"},
+        {"--mbap", "1:ph"},
+        {"--tcp", "70000", "1:ph"},
+        {"--tcp", ":502", "1:ph"},
         {"--parity", "m", "1:ph"},
         {"--stop", "3", "1:ph"},
         {"--link", "../COM1", "1:ph"},

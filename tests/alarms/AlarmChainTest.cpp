@@ -9,6 +9,7 @@
 
 #include "alarms/Alarms.h"
 #include "common/TempDir.h"
+#include "history/Storage.h"
 
 inline void PrintTo(const QString& text, std::ostream* os) {
     *os << '"' << text.toStdString() << '"';
@@ -100,7 +101,7 @@ TEST(AlarmChain, EventsAreJournaledOnceEachAndSurviveARestart) {
     ASSERT_TRUE(q.exec(QStringLiteral("PRAGMA journal_mode")) && q.next());
     EXPECT_EQ(q.value(0).toString(), QStringLiteral("wal"));
     ASSERT_TRUE(q.exec(QStringLiteral("PRAGMA user_version")) && q.next());
-    EXPECT_EQ(q.value(0).toInt(), 0) << "the history's to set";
+    EXPECT_EQ(q.value(0).toInt(), kStorageSchema) << "one version for history and journal";
     q = QSqlQuery();
     db.close();
     db = QSqlDatabase();
@@ -109,22 +110,37 @@ TEST(AlarmChain, EventsAreJournaledOnceEachAndSurviveARestart) {
 
 TEST(AlarmChain, AForeignOrDamagedFileIsRefusedAndLeftAlone) {
     test::CurrentTempDir dir;
-    QByteArray foreign;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("f"));
-        db.setDatabaseName(dir.filePath(QStringLiteral("other.sqlite")));
-        ASSERT_TRUE(db.open());
-        QSqlQuery q(db);
-        ASSERT_TRUE(q.exec(QStringLiteral("PRAGMA application_id=42")));
-        ASSERT_TRUE(q.exec(QStringLiteral("CREATE TABLE t(x)")));
-        q = QSqlQuery();
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("f"));
-    foreign = dir.read(QStringLiteral("other.sqlite"));
+    // Another program's file without an id, one with its own id, one of a newer MERIVAL.
+    const auto make = [&](const QString& name, const QStringList& statements) {
+        {
+            QSqlDatabase db =
+                QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("f"));
+            db.setDatabaseName(dir.filePath(name));
+            EXPECT_TRUE(db.open());
+            QSqlQuery q(db);
+            for (const QString& sql : statements) {
+                EXPECT_TRUE(q.exec(sql)) << sql.toStdString();
+            }
+            q = QSqlQuery();
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("f"));
+        return dir.read(name);
+    };
+    const QByteArray foreign =
+        make(QStringLiteral("other.sqlite"),
+             {QStringLiteral("PRAGMA application_id=42"), QStringLiteral("CREATE TABLE t(x)")});
+    const QByteArray noId =
+        make(QStringLiteral("noid.sqlite"), {QStringLiteral("CREATE TABLE clients(nom TEXT)")});
+    const QByteArray newer =
+        make(QStringLiteral("newer.sqlite"),
+             {QStringLiteral("PRAGMA application_id=%1").arg(kApplicationId),
+              QStringLiteral("PRAGMA user_version=%1").arg(kStorageSchema + 1)});
     const QByteArray text("Ceci n'est pas une base de données, mais un texte assez long.\n");
     for (const auto& [name, bytes] :
          {std::pair{QStringLiteral("other.sqlite"), foreign},
+          std::pair{QStringLiteral("noid.sqlite"), noId},
+          std::pair{QStringLiteral("newer.sqlite"), newer},
           std::pair{QStringLiteral("historique.sqlite"), text.repeated(40)}}) {
         SCOPED_TRACE(name.toStdString());
         ASSERT_TRUE(dir.write(name, bytes));
@@ -183,7 +199,9 @@ TEST(AlarmChain, CsvLikeTheHistory) {
     qputenv("TZ", "Europe/Paris");
     tzset();
     const QByteArray csv = JournalCsv(
-        {{kStart, 3, QStringLiteral("Sortie; \"B\""), QStringLiteral("HS"), alarm_event::kLoss},
+        {{kStart.addSecs(1), -1, QStringLiteral("@Historique"), QStringLiteral("-150 mV"),
+          QStringLiteral("=1+1")},
+         {kStart, 3, QStringLiteral("Sortie; \"B\""), QStringLiteral("HS"), alarm_event::kLoss},
          {kStart.addSecs(-3600 * 24 * 200), 0, QStringLiteral("Bassin"),
           QStringLiteral("8,5 pH / 21,0 °C"), alarm_event::kHigh}});
     ASSERT_TRUE(csv.startsWith("\xEF\xBB\xBF"));
@@ -191,8 +209,10 @@ TEST(AlarmChain, CsvLikeTheHistory) {
               QStringLiteral("Date;Heure;Voie;Repère;Valeur affichée;Événement\r\n"
                              "29/04/2023;00:13:20;0;Bassin;8,5 pH / 21,0 °C;Seuil haut\r\n"
                              "14/11/2023;23:13:20;3;\"Sortie; \"\"B\"\"\";HS;Perte de "
-                             "communication\r\n"))
-        << "in time order, summer and winter time";
+                             "communication\r\n"
+                             "14/11/2023;23:13:21;;\"=\"\"@Historique\"\"\";\"=\"\"-150 mV\"\"\";"
+                             "\"=\"\"=1+1\"\"\"\r\n"))
+        << "in time order, summer and winter time, formulas kept as text";
     qunsetenv("TZ");
     tzset();
 }

@@ -45,6 +45,16 @@ TEST(ExchangeTest, EachWayAnExchangeEndsGetsItsOutcome) {
     closed.portClosed = true;
     ExchangeRecord cutByClose = Record(Reply(1).left(4));
     cutByClose.portClosed = true;
+    ExchangeRecord refused = closed;
+    refused.network.fault = LinkFault::Refused;
+    ExchangeRecord lost = closed;
+    lost.network.fault = LinkFault::Lost;
+    ExchangeRecord lostMidReply = cutByClose;
+    lostMidReply.network.fault = LinkFault::Lost;
+    ExchangeRecord stray = Record({}, true);
+    stray.network.stray = QByteArray::fromHex("0007000000130103");
+    ExchangeRecord strayThenReply = Record(Reply(1));
+    strayThenReply.network.stray = stray.network.stray;
     const struct {
         const char* name;
         ExchangeRecord record;
@@ -66,6 +76,11 @@ TEST(ExchangeTest, EachWayAnExchangeEndsGetsItsOutcome) {
         {"nothing", Record({}, true), "Silence"},
         {"port closed before", closed, "Port fermé"},
         {"port closed during the reply", cutByClose, "Réponse incomplète"},
+        {"connection refused", refused, "Connexion refusée"},
+        {"connection lost", lost, "Connexion perdue"},
+        {"connection lost during the reply", lostMidReply, "Réponse incomplète"},
+        {"only a reply to another transaction", stray, "Mauvaise transaction"},
+        {"another transaction's reply, then ours", strayThenReply, "OK"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -91,6 +106,15 @@ TEST(ExchangeTest, BytesShowTheirCrcApartAndTheCellsSayWhatHappened) {
     EXPECT_EQ(babble.reply.size(), kKeptReplyBytes);
     EXPECT_TRUE(ReplyHex(babble).endsWith("… (+2744 octets)"));
     EXPECT_EQ(OutcomeText(babble), "Réponse trop longue");
+
+    // Modbus TCP: the header apart, no CRC on the wire.
+    ExchangeRecord tcp = Record(Reply(1));
+    tcp.network.requestHeader = QByteArray::fromHex("00 2A 00 00 00 06 01");
+    tcp.network.replyHeader = QByteArray::fromHex("00 2A 00 00 00 13 01");
+    const ExchangeEvent overTcp = MakeEvent(tcp, 0);
+    EXPECT_EQ(RequestHex(overTcp), "[00 2A 00 00 00 06 01] 03 00 00 00 08");
+    EXPECT_EQ(ReplyHex(overTcp),
+              "[00 2A 00 00 00 13 01] 03 10 00 01 00 02 00 03 00 04 00 05 00 06 00 07 00 0A");
 
     ExchangeEvent silent = MakeEvent(Record({}, true), -1);
     EXPECT_EQ(ExchangeCells(silent).mid(1, 5), QStringList({"—", "1", "Base", "Silence", "—"}));
@@ -122,7 +146,7 @@ TEST(ExchangeTest, RingKeepsTheLastExchangesAndStatisticsCountPerChannel) {
     EXPECT_EQ(log.Since(5).front().channel, -1);
     EXPECT_TRUE(log.Since(6).empty());
 
-    const ChannelStats& s = log.stats()[1];
+    const ChannelStats s = log.stats()[1];
     EXPECT_EQ(StatsCells(1, s), QStringList({"Voie 1", "5", "4", "1", "1", "1", "42 ms", "30 ms",
                                              "39 ms", "42 ms", TimeText(ok.time)}));
     EXPECT_EQ(log.stats()[0].requests, 0);

@@ -8,9 +8,9 @@
 #include <ctime>
 
 #include "common/TempDir.h"
-#include "history/HistoryDatabase.h"
 #include "history/HistoryQuery.h"
 #include "history/HistoryRecorder.h"
+#include "history/Storage.h"
 
 namespace merival {
 namespace {
@@ -62,14 +62,14 @@ void Record(const QString& path, const QList<QList<ChannelReading>>& passes, int
 }
 
 QByteArray Export(const QString& path, ExportRequest request = {}) {
-    EXPECT_TRUE(OpenHistory(kRead, path, false).ok());
+    EXPECT_TRUE(OpenStorage(kRead, path, StorageAccess::Read).status.ok());
     QByteArray csv;
     const Status s = ExportCsv(kRead, request, u',', [&](const QByteArray& chunk) {
         csv += chunk;
         return true;
     });
     EXPECT_TRUE(s.ok()) << s.message.toStdString();
-    CloseHistory(kRead);
+    CloseStorage(kRead);
     return csv;
 }
 
@@ -99,25 +99,26 @@ TEST_F(HistoryTest, RecordedReadingsComeBackAsSpreadsheetCsv) {
     const QByteArray expected =
         "\xEF\xBB\xBF"
         "Date;Heure;Voie;Repère;Type;État;Mesure 1;Unité 1;Mesure 2;Unité 2;Mesure 3;Unité 3;"
-        "Température (°C);Valeur affichée\r\n"
+        "Température (°C);Valeur affichée;Date et heure UTC\r\n"
         "14/07/2026;23:59:59;0;\"Débit; \"\"entrée\"\"\";Débit;OK;4,522;m3/h;2270;m3;6917498;m3;"
-        "21,7;  4,522  m3/h    21,7  °C /  2270   m3   /  6917498   m3  \r\n"
-        "15/07/2026;00:00:00;1;Bassin;pH;HS;;;;;;;;HS\r\n"
-        "01/12/2026;10:05:03;1;Bassin;pH;OK;-0,25;pH;;;;;;-0.25 pH\r\n";
+        "21,7;  4,522  m3/h    21,7  °C /  2270   m3   /  6917498   m3  ;14/07/2026 21:59:59\r\n"
+        "15/07/2026;00:00:00;1;Bassin;pH;HS;;;;;;;;HS;14/07/2026 22:00:00\r\n"
+        "01/12/2026;10:05:03;1;Bassin;pH;OK;-0,25;pH;;;;;;\"=\"\"-0.25 pH\"\"\";01/12/2026 "
+        "09:05:03\r\n";
     EXPECT_EQ(Export(path).toStdString(), expected.toStdString());
 
     // Retention of one day: only the latest reading stays, in both tables.
     Record(path, {{Ph(2, QDateTime::currentMSecsSinceEpoch(), 7)}}, 1);
-    ASSERT_TRUE(OpenHistory(kRead, path, false).ok());
+    ASSERT_TRUE(OpenStorage(kRead, path, StorageAccess::Read).status.ok());
     {
         QSqlQuery q(QSqlDatabase::database(kRead));
         ASSERT_TRUE(q.exec(QStringLiteral(
-            "SELECT (SELECT count(*) FROM hist_mesures), (SELECT count(*) FROM hist_minutes)")));
+            "SELECT (SELECT count(*) FROM hist_blocs), (SELECT count(*) FROM hist_minutes)")));
         ASSERT_TRUE(q.next());
         EXPECT_EQ(q.value(0).toInt(), 1);
         EXPECT_EQ(q.value(1).toInt(), 1);
     }
-    CloseHistory(kRead);
+    CloseStorage(kRead);
 }
 
 TEST_F(HistoryTest, PeriodsIncludeTheirStartAndTheWholeLastDayOrMinute) {
@@ -127,6 +128,14 @@ TEST_F(HistoryTest, PeriodsIncludeTheirStartAndTheWholeLastDayOrMinute) {
               Utc("2026-12-08T09:05:00Z"));
     EXPECT_EQ(ParseHistoryDate(QStringLiteral("2026-12-08 10:05"), true),
               Utc("2026-12-08T09:06:00Z"));
+    // The spring change skips 02:00 to 03:00 in Paris: refused with the reason; the autumn hour
+    // that occurs twice is taken.
+    QString skipped;
+    EXPECT_FALSE(ParseHistoryDate(QStringLiteral("2026-03-29 02:30"), true, &skipped));
+    EXPECT_TRUE(skipped.contains(QStringLiteral("n'existe pas"))) << skipped.toStdString();
+    EXPECT_EQ(ParseHistoryDate(QStringLiteral("2026-03-29 01:59"), true),
+              Utc("2026-03-29T01:00:00Z"));
+    EXPECT_TRUE(ParseHistoryDate(QStringLiteral("2026-10-25 02:30"), false));
     for (const char* bad : {"2026-02-30", "2026-12-08 24:00", "08/12/2026", "2026-12-8", ""}) {
         EXPECT_FALSE(ParseHistoryDate(QString::fromLatin1(bad), false)) << bad;
     }
@@ -209,17 +218,147 @@ TEST_F(HistoryTest, DamagedForeignOrNewerFilesAreRefusedAndLeftUntouched) {
             QStringLiteral("CREATE TABLE journal_alarmes(id INTEGER PRIMARY KEY, t_ms INTEGER)"),
             QStringLiteral("INSERT INTO journal_alarmes VALUES(1, 5)")});
     Record(journal, {{Ph(0, 1800000000000, 7)}});
-    ASSERT_TRUE(OpenHistory(kRead, journal, false).ok());
+    ASSERT_TRUE(OpenStorage(kRead, journal, StorageAccess::Read).status.ok());
     {
         QSqlQuery q(QSqlDatabase::database(kRead));
         ASSERT_TRUE(
             q.exec(QStringLiteral("SELECT (SELECT count(*) FROM journal_alarmes), "
-                                  "(SELECT count(*) FROM hist_mesures)")));
+                                  "(SELECT count(*) FROM hist_blocs)")));
         ASSERT_TRUE(q.next());
         EXPECT_EQ(q.value(0).toInt(), 1);
         EXPECT_EQ(q.value(1).toInt(), 1);
     }
-    CloseHistory(kRead);
+    CloseStorage(kRead);
+}
+
+// Texts are kept as models printed again from the numbers: every one comes back exactly,
+// whether recorded now or in a file of the first layout, which is converted on first open.
+TEST_F(HistoryTest, TextsComeBackExactlyAndTheFirstLayoutIsConverted) {
+    struct Case {
+        const char* text;
+        std::optional<double> value;
+        std::optional<double> temperature;
+    };
+    const Case cases[] = {{"083.2  %", 83.2, {}},
+                          {" 967,9 kOhm", 0.9679, 25.0},
+                          {"1,003 MOhm", 1.003, {}},
+                          {"-150 mV", -150, {}},
+                          {"Err 3", {}, {}},
+                          {"__", 0.0, {}},
+                          {"0.30000000000000004", 0.1 + 0.2, {}},
+                          {" 7,02 pH     21,7  °C", 7.02, 21.7},
+                          {"7,02 \x1F pH", 7.02, {}},
+                          {"HS", {}, {}}};
+    const auto reading = [](const Case& c, qint64 ms) {
+        ChannelReading r = Reading(1, ms, {}, QString::fromUtf8(c.text), c.temperature);
+        if (c.value) {
+            r.numbers = {{QStringLiteral("Mesure"), *c.value, QStringLiteral("u")}};
+        }
+        return r;
+    };
+    // A file of the first layout, made with that layout's own statements.
+    {
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("v1"));
+        db.setDatabaseName(path);
+        ASSERT_TRUE(db.open());
+        QSqlQuery q(db);
+        for (const char* sql :
+             {"PRAGMA application_id = 1296388694", "PRAGMA user_version = 1",
+              "CREATE TABLE hist_formes(id INTEGER PRIMARY KEY, repere TEXT NOT NULL, type TEXT "
+              "NOT "
+              "NULL, nom1 TEXT NOT NULL, unite1 TEXT NOT NULL, nom2 TEXT NOT NULL, unite2 TEXT NOT "
+              "NULL, nom3 TEXT NOT NULL, unite3 TEXT NOT NULL, UNIQUE(repere, type, nom1, unite1, "
+              "nom2, unite2, nom3, unite3))",
+              "CREATE TABLE hist_mesures(voie INTEGER NOT NULL, t_ms INTEGER NOT NULL, forme "
+              "INTEGER NOT NULL, ok INTEGER NOT NULL, texte TEXT NOT NULL, v1 REAL, v2 REAL, v3 "
+              "REAL, temperature REAL, PRIMARY KEY(voie, t_ms)) WITHOUT ROWID",
+              "INSERT INTO hist_formes VALUES(1, 'Bassin', 'pH', 'Mesure', 'u', '', '', '', '')"}) {
+            ASSERT_TRUE(q.exec(QString::fromUtf8(sql))) << sql;
+        }
+        for (size_t i = 0; i < std::size(cases); ++i) {
+            q.prepare(
+                QStringLiteral("INSERT INTO hist_mesures VALUES(1, ?, 1, 1, ?, ?, NULL, NULL, ?)"));
+            q.addBindValue(1800000000000 + qint64(i) * 1000);
+            q.addBindValue(QString::fromUtf8(cases[i].text));
+            q.addBindValue(cases[i].value ? QVariant(*cases[i].value) : QVariant());
+            q.addBindValue(cases[i].temperature ? QVariant(*cases[i].temperature) : QVariant());
+            ASSERT_TRUE(q.exec());
+        }
+        q = QSqlQuery();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("v1"));
+    const StorageOpened old = OpenStorage(kRead, path, StorageAccess::Read);
+    EXPECT_TRUE(old.status.message.contains(QStringLiteral("version précédente")));
+    QList<QList<ChannelReading>> passes;
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        passes.append({reading(cases[i], 1800000100000 + qint64(i) * 1000)});
+    }
+    Record(path, passes);
+    ASSERT_TRUE(OpenStorage(kRead, path, StorageAccess::Read).status.ok());
+    QList<StoredText> texts;
+    ASSERT_TRUE(ReadTexts(kRead, {}, &texts).ok());
+    ASSERT_EQ(texts.size(), 2 * qsizetype(std::size(cases)));
+    for (qsizetype i = 0; i < texts.size(); ++i) {
+        EXPECT_EQ(texts[i].text.toStdString(), cases[i % std::size(cases)].text);
+    }
+    QSqlQuery q(QSqlDatabase::database(kRead));
+    ASSERT_TRUE(q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name = "
+                                      "'hist_mesures'")) &&
+                q.next());
+    EXPECT_EQ(q.value(0).toInt(), 0);
+    q = QSqlQuery();
+    CloseStorage(kRead);
+    const QByteArray csv = Export(path);
+    EXPECT_EQ(csv.count(";0,30000000000000004;u;"), 2);
+    EXPECT_EQ(csv.count(";0,9679;u;;;;;25;"), 2);
+}
+
+// A file another program holds is tried again until it can be written: the queue keeps an
+// hour of passes, the passes beyond it are counted in the journal, the operator hears once.
+TEST_F(HistoryTest, ABusyFileIsRetriedAndDroppedPassesAreJournaled) {
+    Record(path, {{Ph(1, QDateTime::currentMSecsSinceEpoch(), 7)}});
+    QSqlDatabase hold =
+        QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("hold"));
+    hold.setDatabaseName(path);
+    ASSERT_TRUE(hold.open());
+    ASSERT_TRUE(QSqlQuery(hold).exec(QStringLiteral("BEGIN EXCLUSIVE")));
+    QStringList troubled;
+    QStringList failed;
+    HistoryRecorder recorder(path, 100000);
+    QObject::connect(&recorder, &HistoryRecorder::troubled, &recorder,
+                     [&](const QString& m) { troubled << m; });
+    QObject::connect(&recorder, &HistoryRecorder::failed, &recorder,
+                     [&](const QString& m) { failed << m; });
+    recorder.Start();
+    for (int i = 0; i < 3700; ++i) {
+        recorder.Add(Ph(0, 1700000001000 + i * 1000LL, 7));
+        recorder.EndPass();
+    }
+    QElapsedTimer waited;
+    waited.start();
+    while (troubled.isEmpty() && waited.elapsed() < 20000) {
+        QCoreApplication::processEvents();
+    }
+    ASSERT_TRUE(QSqlQuery(hold).exec(QStringLiteral("ROLLBACK")));
+    hold.close();
+    hold = QSqlDatabase();
+    QSqlDatabase::removeDatabase(QStringLiteral("hold"));
+    recorder.WaitWritten();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(troubled.size(), 1);
+    EXPECT_TRUE(failed.isEmpty());
+    EXPECT_EQ(recorder.droppedPasses(), 100);
+    ASSERT_TRUE(OpenStorage(kRead, path, StorageAccess::Read).status.ok());
+    QList<StoredText> texts;
+    ASSERT_TRUE(ReadTexts(kRead, {}, &texts).ok());
+    EXPECT_EQ(texts.size(), 1 + 3600);
+    QSqlQuery q(QSqlDatabase::database(kRead));
+    ASSERT_TRUE(q.exec(QStringLiteral("SELECT evenement FROM journal_alarmes")) && q.next());
+    EXPECT_TRUE(q.value(0).toString().startsWith(QStringLiteral("100 passage(s)")));
+    q = QSqlQuery();
+    CloseStorage(kRead);
 }
 
 // An oxygen station switched from % to mg/l draws two curves, one per unit; a flow rate shown
@@ -240,9 +379,9 @@ TEST_F(HistoryTest, OneCurvePerUnitAndOneQuantityPerColumn) {
                   {oxygen(1, 83.4, "%")},
                   {oxygen(2, 7.5, "mg/l")},
                   {oxygen(3, 7.6, "mg/l")}});
-    ASSERT_TRUE(OpenHistory(kRead, path, false).ok());
+    ASSERT_TRUE(OpenStorage(kRead, path, StorageAccess::Read).status.ok());
     const TrendData data = QueryTrend(kRead, {{start - 60000, start + 60000}, {1}, 600});
-    CloseHistory(kRead);
+    CloseStorage(kRead);
     ASSERT_EQ(data.series.size(), 2);
     for (const TrendSeries& s : data.series) {
         SCOPED_TRACE(s.unit.toStdString());
@@ -269,7 +408,7 @@ TEST_F(HistoryTest, TrendKeepsMinAndMaxPerColumnAndBreaksWhereTheStationReadHs) 
                           : Ph(2, start + s * 1000, s == 700 ? 9.5 : 7 + double(s % 10) / 100)});
     }
     Record(path, passes);
-    ASSERT_TRUE(OpenHistory(kRead, path, false).ok());
+    ASSERT_TRUE(OpenStorage(kRead, path, StorageAccess::Read).status.ok());
     // An hour (readings), a day (minutes) and a month (ten minutes) over the same data.
     for (const qint64 span : {3600LL * 1000, 86400LL * 1000, 30LL * 86400 * 1000}) {
         SCOPED_TRACE(span);
@@ -296,7 +435,7 @@ TEST_F(HistoryTest, TrendKeepsMinAndMaxPerColumnAndBreaksWhereTheStationReadHs) 
             EXPECT_EQ(s.segments.size(), span == 3600LL * 1000 ? 2 : 1);
         }
     }
-    CloseHistory(kRead);
+    CloseStorage(kRead);
 }
 
 }  // namespace

@@ -1,14 +1,21 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+
+#include <QCoreApplication>
+#include <QThread>
 #include <cstdio>
 
 #include "common/TempDir.h"
-#include "history/HistoryDatabase.h"
+#include "history/HistoryQuery.h"
+#include "history/HistoryRecorder.h"
+#include "history/Storage.h"
 #include "integration/SimProcess.h"
 
 namespace merival {
@@ -63,21 +70,22 @@ protected:
     QStringList Recorded() {
         QStringList lines;
         const Status opened =
-            OpenHistory(kConnection, dir_.filePath(QStringLiteral("historique.sqlite")), true);
+            OpenStorage(kConnection, dir_.filePath(QStringLiteral("historique.sqlite")),
+                        StorageAccess::Read)
+                .status;
         EXPECT_TRUE(opened.ok()) << opened.message.toStdString();
         {
             QSqlQuery q(QSqlDatabase::database(kConnection));
             EXPECT_TRUE(q.exec(QStringLiteral("PRAGMA integrity_check")) && q.next());
             EXPECT_EQ(q.value(0).toString(), QStringLiteral("ok"));
-            EXPECT_TRUE(
-                q.exec(QStringLiteral("SELECT voie, texte FROM hist_mesures ORDER BY t_ms")));
-            while (q.next()) {
-                lines << QStringLiteral("Voie %1\t").arg(q.value(0).toInt()) +
-                             q.value(1).toString().replace(QStringLiteral("\r\n"),
-                                                           QStringLiteral("\t"));
+            QList<StoredText> texts;
+            EXPECT_TRUE(ReadTexts(kConnection, {}, &texts).ok());
+            for (const StoredText& t : texts) {
+                lines << QStringLiteral("Voie %1\t").arg(t.channel) +
+                             QString(t.text).replace(QStringLiteral("\r\n"), QStringLiteral("\t"));
             }
         }
-        CloseHistory(kConnection);
+        CloseStorage(kConnection);
         return lines;
     }
 
@@ -111,7 +119,7 @@ TEST_F(HistoryRecord, RecordedTextsAreThoseShownInTheSamePasses) {
     const auto [code, csv] = history({QStringLiteral("--voie"), QStringLiteral("1")});
     EXPECT_EQ(code, 0);
     EXPECT_EQ(csv.count("\r\n"), 3);
-    EXPECT_TRUE(csv.endsWith(";1;Bassin;pH;HS;;;;;;;;HS\r\n")) << csv.toStdString();
+    EXPECT_TRUE(csv.contains(";1;Bassin;pH;HS;;;;;;;;HS;")) << csv.toStdString();
     EXPECT_EQ(history({QStringLiteral("--from"), QStringLiteral("2026-13-01")}).first, 2);
     EXPECT_EQ(history({QStringLiteral("--db"), QStringLiteral("absent.sqlite")}).first, 1);
 }
@@ -149,6 +157,86 @@ TEST_F(HistoryRecord, KilledWhileRecordingLosesAtMostThePassInProgress) {
                     static_cast<long long>(added.size() / 4));
         before = recorded;
     }
+}
+
+// The recording process opens and closes the file and its log through plain descriptors, which
+// drops SQLite's locks in that process; merival-history run then must not take the log away:
+// later readers see every pass, and a SIGKILL loses at most the pass being written. The test
+// runs itself again as the recording process.
+TEST_F(HistoryRecord, AReaderNeverTakesTheLogAwayFromARecorderThatLostItsLocks) {
+    const QByteArray childDir = qgetenv("MERIVAL_RECORDING_CHILD");
+    if (!childDir.isEmpty()) {
+        const QString path =
+            QString::fromLocal8Bit(childDir) + QStringLiteral("/historique.sqlite");
+        HistoryRecorder recorder(path, 400);
+        recorder.Start();
+        for (int pass = 0; pass < 100000; ++pass) {
+            for (int c = 0; c < 4; ++c) {
+                ChannelReading r;
+                r.time = QDateTime::fromMSecsSinceEpoch(1800000000000 + pass * 1000LL, Qt::UTC);
+                r.channel = c;
+                r.ok = true;
+                r.text = QStringLiteral("%1 pH").arg(pass);
+                recorder.Add(r);
+            }
+            recorder.EndPass();
+            recorder.WaitWritten();
+            if (pass == 10) {
+                for (const char* suffix : {"", "-wal", "-shm"}) {
+                    const int fd = ::open(qPrintable(path + QLatin1String(suffix)), O_RDONLY);
+                    ::close(fd);
+                }
+            }
+            std::printf("%d\n", pass);
+            std::fflush(stdout);
+            QThread::msleep(10);
+        }
+        return;
+    }
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("MERIVAL_RECORDING_CHILD"), dir_.path());
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--gtest_filter=HistoryRecord."
+                                "AReaderNeverTakesTheLogAwayFromARecorderThatLostItsLocks")});
+    ASSERT_TRUE(child.waitForStarted(5000));
+    int committed = -1;  // the last pass the child said was committed
+    const auto drain = [&] {
+        while (child.canReadLine()) {
+            bool ok = false;
+            const int n = child.readLine().trimmed().toInt(&ok);
+            committed = ok ? n : committed;
+        }
+    };
+    const auto waitPass = [&](int pass) {
+        return test::PumpUntil(
+            [&] {
+                drain();
+                return committed >= pass;
+            },
+            20000);
+    };
+    const auto rows = [&] {
+        QProcess tool;
+        tool.setWorkingDirectory(dir_.path());
+        tool.start(QStringLiteral(MERIVAL_BINARY_DIR "/tools/history/merival-history"), {});
+        EXPECT_TRUE(tool.waitForFinished(10000));
+        EXPECT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().toStdString();
+        return tool.readAllStandardOutput().count("\r\n") - 1;
+    };
+    ASSERT_TRUE(waitPass(15));
+    EXPECT_GE(rows(), 4 * 16);
+    ASSERT_TRUE(waitPass(committed + 20));
+    const int before = committed;
+    EXPECT_GE(rows(), 4 * (before + 1)) << "passes written after the first reader";
+    child.kill();
+    ASSERT_TRUE(child.waitForFinished(5000));
+    drain();
+    const int after = rows();
+    EXPECT_EQ(after % 4, 0);
+    EXPECT_GE(after, 4 * (committed + 1));
+    EXPECT_LE(after, 4 * (committed + 2));
 }
 
 }  // namespace

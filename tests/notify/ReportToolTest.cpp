@@ -6,7 +6,7 @@
 
 #include "alarms/AlarmJournal.h"
 #include "common/TempDir.h"
-#include "history/HistoryDatabase.h"
+#include "history/Storage.h"
 
 namespace merival {
 namespace {
@@ -16,13 +16,14 @@ const QString kTool = QStringLiteral(MERIVAL_BINARY_DIR "/tools/history/merival-
 // merival-history --rapport-alarmes on a journal with a standing alarm and a chattering one.
 TEST(ReportTool, PrintsTheReportOfTheChosenPeriod) {
     test::CurrentTempDir dir;
-    ASSERT_TRUE(OpenHistory("tool-test", dir.filePath("historique.sqlite"), true).ok());
+    ASSERT_TRUE(OpenStorage("tool-test", dir.filePath("historique.sqlite"), StorageAccess::Write)
+                    .status.ok());
     const QDateTime start(QDate(2026, 4, 1), QTime(6, 0));
     {
         QSqlQuery q(QSqlDatabase::database("tool-test"));
-        ASSERT_TRUE(
-            q.exec("CREATE TABLE journal_alarmes(id INTEGER PRIMARY KEY, t_ms INTEGER, "
-                   "voie INTEGER, repere TEXT, texte TEXT, evenement TEXT)"));
+        ASSERT_TRUE(q.exec(
+            "CREATE TABLE IF NOT EXISTS journal_alarmes(id INTEGER PRIMARY KEY, t_ms INTEGER, "
+            "voie INTEGER, repere TEXT, texte TEXT, evenement TEXT)"));
         const auto add = [&](qint64 seconds, int channel, const char* event) {
             q.prepare(
                 "INSERT INTO journal_alarmes(t_ms, voie, repere, texte, evenement) "
@@ -40,7 +41,7 @@ TEST(ReportTool, PrintsTheReportOfTheChosenPeriod) {
         }
         add(40 * 24 * 3600, 1, "Seuil haut");  // outside the period asked
     }
-    CloseHistory("tool-test");
+    CloseStorage("tool-test");
 
     QProcess tool;
     tool.start(kTool, {"--rapport-alarmes", "--from", "2026-04-01", "--to", "2026-04-03"});

@@ -350,3 +350,46 @@ TEST_F(ExchangeTest, LostPortIsReopenedBeforeSending) {
 
 }  // namespace
 }  // namespace merival
+
+namespace merival {
+namespace {
+
+TEST_F(ExchangeTest, LineTimingRetriesWithinThePassAndPauses) {
+    LinkTiming timing;
+    timing.retries = 2;
+    timing.replyMs = 100;
+    timing.pauseBetweenMs = 150;
+    transport.setTiming(timing);
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<qint64> writes;
+    port.onWrite = [&] {
+        writes.push_back(clock.elapsed());
+        // Late for the reply time at the first try, silent at the second, in time at the third.
+        port.replyChunks.clear();
+        if (writes.size() != 2) {
+            port.replyChunks = {{writes.size() == 1 ? 150 : 5, Reply21()}};
+        }
+    };
+    EXPECT_TRUE(reader.ExchangeReadRegisters(1, 0).ok);
+    ASSERT_EQ(writes.size(), 3u);
+    EXPECT_GE(writes[2] - writes[1], 100 + 150) << "reply time, then the added silence";
+
+    writes = {0};  // the next try is the silent kind
+    timing.retries = 0;
+    transport.setTiming(timing);
+    EXPECT_FALSE(reader.ExchangeReadRegisters(1, 0).ok);
+    EXPECT_EQ(writes.size(), 2u);
+
+    // After the opening: the pause, and what the line said meanwhile is dropped.
+    timing.pauseAfterOpenMs = 200;
+    transport.setTiming(timing);
+    port.input = "noise";
+    clock.restart();
+    ASSERT_TRUE(transport.OpenPort().ok());
+    EXPECT_GE(clock.elapsed(), 200);
+    EXPECT_TRUE(port.input.isEmpty());
+}
+
+}  // namespace
+}  // namespace merival

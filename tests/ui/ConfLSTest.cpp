@@ -3,18 +3,25 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <QComboBox>
 #include <QDir>
 #include <QEvent>
 #include <QFile>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTimer>
 #include <cstdlib>
 #include <memory>
 
 #include "common/ScriptedOperator.h"
 #include "common/TempDir.h"
+#include "config/ChannelStore.h"
+#include "engine/MeasurementEngine.h"
+#include "instruments/Polling.h"
 #include "measure/MeasureState.h"
+#include "serial/LinkSettings.h"
 #include "serial/QtSerialPort.h"
 #include "serial/SerialSettings.h"
 #include "serial/Transport.h"
@@ -114,8 +121,11 @@ struct Bench {
     QtSerialPort port;
     Transport transport{port, settings};
     MeasureState state;
+    TransportRegisterReader reader{transport};
+    ChannelStore store;
+    MeasurementEngine engine{transport, reader, store, state, QLatin1Char(',')};
     ScriptedOperator op;
-    ConfLS dialog{settings, transport, state, op};
+    ConfLS dialog{settings, engine, op};
 };
 
 constexpr std::array<bool, 4> kCom1And2{true, true, false, false};
@@ -338,4 +348,51 @@ TEST(ConfLS, UsableWhileAnExchangeWaits) {
     EXPECT_TRUE(b.transport.IsOpen());
     EXPECT_EQ(b.com1.speed(), speed_t(B9600));
     EXPECT_TRUE(b.option("Option1", 0)->isEnabled());
+}
+
+TEST(ConfLS, NetworkChoiceGoesToMerivalIniAndTheSerialChoiceLeavesItAlone) {
+    Bench b({2, 1, 1, 1});
+    b.dialog.ShowFromMenu();
+    auto* serialLine = b.dialog.findChild<QRadioButton*>(QStringLiteral("SerialLine"));
+    auto* networkLine = b.dialog.findChild<QRadioButton*>(QStringLiteral("NetworkLine"));
+    auto* network = b.dialog.findChild<QWidget*>(QStringLiteral("NetworkFrame"));
+    ASSERT_TRUE(serialLine && networkLine && network);
+    EXPECT_TRUE(serialLine->isChecked());
+    EXPECT_FALSE(network->isVisible());
+    const QByteArray portCom = b.stored();
+
+    // Valider with the serial port: PortCom.dat as before, no merival.ini appears.
+    b.command(1)->click();
+    EXPECT_EQ(b.stored(), portCom);
+    EXPECT_FALSE(QFile::exists(b.dir.filePath(QStringLiteral("merival.ini"))));
+
+    b.dialog.ShowFromMenu();
+    networkLine->setChecked(true);
+    EXPECT_TRUE(network->isVisible());
+    EXPECT_FALSE(b.option("Option1", 1)->isVisible());
+    EXPECT_TRUE(b.option("Option1", 1)->isEnabled());
+    b.command(1)->click();  // no host yet
+    ASSERT_EQ(b.op.texts().size(), 1);
+    EXPECT_TRUE(b.op.texts()[0].contains(QStringLiteral("hôte")));
+    b.dialog.findChild<QLineEdit*>(QStringLiteral("Host"))->setText(QStringLiteral(" 10.1.2.3 "));
+    b.dialog.findChild<QComboBox*>(QStringLiteral("Kind"))->setCurrentIndex(1);
+    EXPECT_EQ(b.dialog.findChild<QSpinBox*>(QStringLiteral("TcpPort"))->value(), 502);
+    b.command(1)->click();
+    EXPECT_FALSE(b.dialog.isVisible());
+    EXPECT_EQ(b.stored(), portCom);
+    LinkSettings link = LoadLinkSettings();
+    EXPECT_EQ(link.mode, LinkMode::ModbusTcp);
+    EXPECT_EQ(link.host, QStringLiteral("10.1.2.3"));
+    EXPECT_EQ(EffectivePort(link), 502);
+
+    // Abandon puts back what was saved; choosing the serial port again is saved as such.
+    b.dialog.ShowFromMenu();
+    serialLine->setChecked(true);
+    b.command(3)->click();
+    b.dialog.ShowFromMenu();
+    EXPECT_TRUE(networkLine->isChecked());
+    serialLine->setChecked(true);
+    b.command(1)->click();
+    EXPECT_EQ(LoadLinkSettings().mode, LinkMode::Serial);
+    EXPECT_EQ(b.stored(), portCom);
 }

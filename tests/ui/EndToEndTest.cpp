@@ -13,7 +13,9 @@
 #include "common/ScriptedOperator.h"
 #include "common/TempDir.h"
 #include "config/windows/ConfigW.h"
-#include "history/HistoryDatabase.h"
+#include "engine/MeasurementEngine.h"
+#include "history/HistoryQuery.h"
+#include "history/Storage.h"
 #include "instruments/Polling.h"
 #include "measure/ValueFormat.h"
 #include "measure/windows/F_Mesure.h"
@@ -115,7 +117,7 @@ TEST(EndToEnd, MeasuresFourChannelsOverTheSimulatorAndAbandons) {
         app.mainWindow()->Mesure->trigger();
         QPointer<F_Mesure> window = app.measureWindow();
         ASSERT_FALSE(window.isNull());
-        ASSERT_TRUE(app.transport().IsOpen()) << op.texts().join(" | ").toStdString();
+        ASSERT_NE(app.engine().heldPort(), 0) << op.texts().join(" | ").toStdString();
 
         const std::array<std::pair<int, int>, 3> answering{{{1, 0}, {2, 0}, {3, 20}}};
         auto labelsMatch = [&] {
@@ -145,9 +147,9 @@ TEST(EndToEnd, MeasuresFourChannelsOverTheSimulatorAndAbandons) {
         // SIGTERM: the simulator removes its COM1 link. Passes go on reading "HS" meanwhile;
         // started again, the values are back within two passes.
         int passes = 0;
-        QObject::connect(&app, &App::reading, &app, [&](const ChannelReading& reading) {
-            passes += reading.channel == 0 ? 1 : 0;
-        });
+        QObject::connect(
+            &app.engine(), &MeasurementEngine::reading, &app,
+            [&](const ChannelReading& reading) { passes += reading.channel == 0 ? 1 : 0; });
         sim.terminate();
         ASSERT_TRUE(sim.waitForFinished(10000));
         EXPECT_TRUE(WaitUntil(
@@ -158,7 +160,7 @@ TEST(EndToEnd, MeasuresFourChannelsOverTheSimulatorAndAbandons) {
             60000));
         const int missing = passes;
         EXPECT_TRUE(WaitUntil([&] { return passes >= missing + 2; }, 60000));
-        EXPECT_FALSE(app.transport().IsOpen()) << "nothing stands in for the missing link";
+        EXPECT_EQ(app.engine().heldPort(), 0) << "nothing stands in for the missing link";
         sim.start(simulator, {"--seed", "11", "1:flow", "2:ph", "3:resistivity", "4:ph:silent"});
         ASSERT_TRUE(WaitUntil([&] { return QFileInfo(dir.filePath("COM1")).exists(); }, 20000));
         const int restarted = passes;
@@ -170,25 +172,30 @@ TEST(EndToEnd, MeasuresFourChannelsOverTheSimulatorAndAbandons) {
         EXPECT_TRUE(WaitUntil([&] { return window.isNull(); }, 60000));
         EXPECT_EQ(app.measureWindow(), nullptr);
         EXPECT_TRUE(app.mainWindow()->isVisible());
-        EXPECT_FALSE(app.transport().IsOpen());
-        EXPECT_FALSE(app.port().isOpen());
+        EXPECT_EQ(app.engine().heldPort(), 0);
         EXPECT_TRUE(op.shown.empty());
         EXPECT_TRUE(exits.empty());
     }
     // Recording is on by default: every channel of the passes went into the history, values
     // (which sort before "HS") for the three stations that answered.
     ASSERT_TRUE(
-        OpenHistory(QStringLiteral("check"), dir.filePath("historique.sqlite"), false).ok());
+        OpenStorage(QStringLiteral("check"), dir.filePath("historique.sqlite"), StorageAccess::Read)
+            .status.ok());
     {
-        QSqlQuery q(QSqlDatabase::database(QStringLiteral("check")));
-        ASSERT_TRUE(
-            q.exec(QStringLiteral("SELECT voie, count(*), min(texte) FROM hist_mesures "
-                                  "GROUP BY voie ORDER BY voie")));
+        QList<StoredText> texts;
+        ASSERT_TRUE(ReadTexts(QStringLiteral("check"), {}, &texts).ok());
         for (int n = 0; n < 4; ++n) {
-            ASSERT_TRUE(q.next());
-            EXPECT_EQ(q.value(0).toInt(), n);
-            EXPECT_EQ(q.value(2).toString() == QLatin1String("HS"), n == 3);
+            QStringList channel;
+            for (const StoredText& t : texts) {
+                if (t.channel == n) {
+                    channel << t.text;
+                }
+            }
+            std::sort(channel.begin(), channel.end());
+            ASSERT_FALSE(channel.isEmpty());
+            EXPECT_EQ(channel[0] == QLatin1String("HS"), n == 3);
         }
+        QSqlQuery q(QSqlDatabase::database(QStringLiteral("check")));
         // One beep for ABANDON, one per alarm: the silent station, then each while the link
         // was missing.
         ASSERT_TRUE(q.exec(QStringLiteral("SELECT count(*), count(DISTINCT voie) FROM "
@@ -198,7 +205,7 @@ TEST(EndToEnd, MeasuresFourChannelsOverTheSimulatorAndAbandons) {
         EXPECT_EQ(op.beeps, 1 + q.value(0).toInt());
         EXPECT_EQ(q.value(1).toInt(), 4);
     }
-    CloseHistory(QStringLiteral("check"));
+    CloseStorage(QStringLiteral("check"));
     sim.terminate();
     EXPECT_TRUE(sim.waitForFinished(10000));
 }

@@ -10,6 +10,7 @@
 #include "common/ScriptedOperator.h"
 #include "common/TempDir.h"
 #include "config/ChannelStore.h"
+#include "engine/MeasurementEngine.h"
 #include "instruments/MeasurementResults.h"
 #include "measure/MeasureState.h"
 #include "measure/ValueFormat.h"
@@ -39,7 +40,8 @@ const QByteArray kPhReply = Reply({2, 3, 16, 0, 0, 0x02, 0xBE, 0, 0, 0, 0, 0, 0x
 
 class F_MesureTest : public ::testing::Test {
 protected:
-    F_MesureTest() : transport(port, settings) {}
+    F_MesureTest()
+        : transport(port, settings), engine(transport, reader, store, state, QLatin1Char(',')) {}
 
     void SetUp() override { state.EscapeKey = QString(QChar(27)); }
 
@@ -54,15 +56,8 @@ protected:
     // Created and loaded as the Mesure command does.
     F_Mesure* Open() {
         store.BuildChannelTitles();
-        MeasureWindowContext context{store,
-                                     state,
-                                     transport,
-                                     reader,
-                                     results,
-                                     op,
-                                     QLatin1Char(','),
-                                     [this] { ++mainShown; },
-                                     [this] { ++ended; }};
+        MeasureWindowContext context{
+            store, state, settings, engine, op, [this] { ++mainShown; }, [this] { ++ended; }};
         window = new F_Mesure(std::move(context));
         window->Form_Load();
         window->show();
@@ -82,6 +77,7 @@ protected:
     FakePort port;
     Transport transport;
     ScriptedReader reader;
+    MeasurementEngine engine;
     ScriptedOperator op;
     QPointer<F_Mesure> window;
     int mainShown = 0;
@@ -149,8 +145,7 @@ TEST_F(F_MesureTest, FlowMeterRowIsTallAndTakesTheInstrumentPicture) {
         Select(0, 2, "2", "Bassin");
         Select(1, 5, "4", "Débit1");
         store.BuildChannelTitles();
-        MeasureWindowContext context{store, state, transport, reader, results, op, QLatin1Char(','),
-                                     {},    {}};
+        MeasureWindowContext context{store, state, settings, engine, op, {}, {}};
         window = new F_Mesure(std::move(context));
         window->Form_Load();
 

@@ -4,8 +4,13 @@
 #include <QMenu>
 #include <QSettings>
 
+#include <QDialog>
+#include <QPushButton>
 #include "common/ScriptedOperator.h"
 #include "common/TempDir.h"
+
+#include "base/IniFile.h"
+#include "history/HistoryCapability.h"
 #include "history/HistoryRecorder.h"
 #include "history/windows/HistoryMenu.h"
 #include "history/windows/TrendWindow.h"
@@ -18,21 +23,31 @@ using test::CurrentTempDir;
 using test::ScriptedOperator;
 using test::WaitUntil;
 
+// The capability as the program sets it up: its section of merival.ini, then started.
+struct StartedHistory {
+    StartedHistory() {
+        capability.readSettings(*OpenIni());
+        capability.start();
+    }
+    HistoryCapability capability;
+};
+
 TEST(HistoryMenuTest, DamagedFileStopsRecordingAndTheCheckMarkIsKeptInTheIni) {
     CurrentTempDir dir;
     ASSERT_TRUE(dir.write("historique.sqlite", "pas une base"));
     ScriptedOperator op;
     QMenu menu;
     {
-        HistoryMenu history(menu, op, u',');
+        StartedHistory started;
+        HistoryMenu history(menu, started.capability, op, u',');
         EXPECT_TRUE(history.Enregistrement->isChecked());
         ASSERT_TRUE(WaitUntil([&] { return op.shown.size() == 1; }, 5000));
         EXPECT_TRUE(op.shown[0].text.contains("historique.sqlite"));
         EXPECT_TRUE(op.shown[0].text.contains("la mesure continue"));
         EXPECT_FALSE(history.Enregistrement->isChecked());
         EXPECT_EQ(history.recorder(), nullptr);
-        history.Add({});  // measuring goes on: readings are simply not recorded
-        history.EndPass();
+        started.capability.takeReading({});  // measuring goes on: readings are not recorded
+        started.capability.passFinished({});
         EXPECT_EQ(dir.read("historique.sqlite"), QByteArray("pas une base"));
         // The setting stays on until the operator turns it off.
         EXPECT_FALSE(QFile::exists(dir.filePath("merival.ini")));
@@ -44,7 +59,8 @@ TEST(HistoryMenuTest, DamagedFileStopsRecordingAndTheCheckMarkIsKeptInTheIni) {
     EXPECT_EQ(ini.value("Historique/Enregistrement").toString(), "false");
     EXPECT_EQ(ini.value("Historique/RetentionJours").toInt(), 400);
     QMenu again;
-    HistoryMenu off(again, op, u',');
+    StartedHistory startedOff;
+    HistoryMenu off(again, startedOff.capability, op, u',');
     EXPECT_FALSE(off.Enregistrement->isChecked());
     EXPECT_EQ(off.recorder(), nullptr);
     EXPECT_EQ(op.shown.size(), size_t(2));
@@ -54,7 +70,8 @@ TEST(HistoryMenuTest, RecordedPassesAreExportedAndDrawn) {
     CurrentTempDir dir;
     ScriptedOperator op;
     QMenu menu;
-    HistoryMenu history(menu, op, u',');
+    StartedHistory started;
+    HistoryMenu history(menu, started.capability, op, u',');
     ASSERT_NE(history.recorder(), nullptr);
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     for (int pass = 0; pass < 3; ++pass) {
@@ -66,21 +83,35 @@ TEST(HistoryMenuTest, RecordedPassesAreExportedAndDrawn) {
         r.ok = true;
         r.text = QString("7,%1 pH").arg(pass + 4);
         r.numbers = {{"pH", std::array{7.4, 7.5, 7.6}[size_t(pass)], "pH"}};
-        history.Add(r);
-        history.EndPass();
+        started.capability.takeReading(r);
+        started.capability.passFinished({});
     }
     history.recorder()->WaitWritten();
 
+    // One export at a time: the second is refused while the first runs, and the button waits.
     history.ExportTo(dir.filePath("export.csv"));
-    ASSERT_TRUE(WaitUntil([&] { return !op.shown.empty(); }, 10000));
+    EXPECT_TRUE(history.exporting());
+    const auto* go = history.exportDialog()->findChild<QPushButton*>("ExporterFichier");
+    ASSERT_NE(go, nullptr);
+    EXPECT_FALSE(go->isEnabled());
+    EXPECT_FALSE(history.Exporter->isEnabled());
+    history.ExportTo(dir.filePath("second.csv"));
+    ASSERT_TRUE(WaitUntil([&] { return op.shown.size() == 2; }, 10000));
     ASSERT_EQ(
         op.texts(),
-        QStringList{QString("3 mesures exportées dans « %1 ».").arg(dir.filePath("export.csv"))});
+        (QStringList{"Une exportation est déjà en cours.",
+                     QString("3 mesures exportées dans « %1 ».").arg(dir.filePath("export.csv"))}));
+    EXPECT_FALSE(QFile::exists(dir.filePath("second.csv")));
+    EXPECT_TRUE(go->isEnabled());
+    EXPECT_FALSE(history.exporting());
     const QByteArray csv = dir.read("export.csv");
     EXPECT_TRUE(
         csv.startsWith("\xEF\xBB\xBF"
                        "Date;Heure;"));
-    EXPECT_TRUE(csv.endsWith(";1;Bassin;pH;OK;7,6;pH;;;;;;7,6 pH\r\n")) << csv.toStdString();
+    // The last line, before its UTC date and time.
+    const QByteArray last = csv.mid(csv.lastIndexOf(";1;Bassin;"));
+    EXPECT_TRUE(last.startsWith(";1;Bassin;pH;OK;7,6;pH;;;;;;7,6 pH;") && last.endsWith("\r\n"))
+        << csv.toStdString();
 
     history.Courbes_Click();
     TrendWindow* trend = history.trendWindow();
@@ -93,6 +124,35 @@ TEST(HistoryMenuTest, RecordedPassesAreExportedAndDrawn) {
         << trend->ValuesAt(now - 59000).toStdString();
     EXPECT_TRUE(trend->SaveImage(dir.filePath("courbes.png")));
     EXPECT_TRUE(dir.read("courbes.png").startsWith("\x89PNG"));
+}
+
+TEST(HistoryMenuTest, AnExportRunningAtTheEndIsCancelledAndWritesNothing) {
+    CurrentTempDir dir;
+    ScriptedOperator op;
+    QMenu menu;
+    StartedHistory started;
+    {
+        HistoryMenu history(menu, started.capability, op, u',');
+        for (int i = 0; i < 20000; ++i) {
+            ChannelReading r;
+            r.time = QDateTime::currentDateTimeUtc().addSecs(-i);
+            r.ok = true;
+            r.text = "7 pH";
+            started.capability.takeReading(r);
+            if (i % 4 == 3) {
+                started.capability.passFinished({});
+            }
+        }
+        history.recorder()->WaitWritten();
+        history.ExportTo(dir.filePath("export.csv"));
+        ASSERT_TRUE(history.exporting());
+    }
+    // Either finished before the end or cancelled: never half a file, never a message after.
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(op.shown.empty());
+    if (QFile::exists(dir.filePath("export.csv"))) {
+        EXPECT_TRUE(dir.read("export.csv").endsWith("7 pH\r\n"));
+    }
 }
 
 }  // namespace

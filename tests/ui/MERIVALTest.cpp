@@ -16,6 +16,7 @@
 #include "config/windows/ConfigW.h"
 #include "diagnostics/windows/TraficLigne.h"
 #include "measure/windows/F_Mesure.h"
+#include "diagnostics/ExchangeLog.h"
 #include "shell/App.h"
 #include "shell/MERIVAL.h"
 #include "ui/UiFakes.h"
@@ -234,6 +235,8 @@ TEST_F(MERIVALTest, DiagnosticShowsTheExchangesOfTheMeasurement) {
     ASSERT_NE(window, nullptr);
     window->Minuterie1.stop();
     window->Minuterie1_Timer();
+    // The pass runs on the engine's thread.
+    ASSERT_TRUE(test::WaitUntil([this] { return app->exchangeLog().size() == 1; }, 5000));
 
     main->Diagnostic->actions().value(0)->trigger();
     auto* trafic = qobject_cast<TraficLigne*>(TopLevel("TraficLigne"));
@@ -259,9 +262,11 @@ TEST_F(MERIVALTest, QuitterDuringAPassEndsWithoutTheMeasurementWindowsStopHandli
     ASSERT_FALSE(window.isNull());
     ASSERT_TRUE(port->isOpen());  // the fake port never answers
 
-    // Quitter is chosen while channel 0 waits for its (real, 2 s) reply time-out.
+    // Quitter is chosen while channel 0 waits, on the engine's thread, for its (real, 2 s)
+    // reply time-out.
     QTimer::singleShot(50, main, [this] { main->Quitter->trigger(); });
     window->Minuterie1_Timer();
+    ASSERT_TRUE(test::WaitUntil([this] { return app->Ending(); }, 5000));
 
     EXPECT_EQ(exitCodes, std::vector<int>{0});
     EXPECT_TRUE(app->Ending());

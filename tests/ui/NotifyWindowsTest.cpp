@@ -15,7 +15,7 @@
 #include "common/NotifyServers.h"
 #include "common/ScriptedOperator.h"
 #include "common/TempDir.h"
-#include "history/HistoryDatabase.h"
+#include "history/Storage.h"
 #include "notify/Notifier.h"
 #include "notify/windows/AlarmReportWindow.h"
 #include "notify/windows/NotifySettingsDialog.h"
@@ -78,14 +78,14 @@ TEST(NotifySettingsDialog, RefusesBadSettingsWithoutSavingAndTestsAgainstARealSe
 TEST(AlarmReportWindow, ShowsTheFiguresOfTheJournalOfThePeriod) {
     test::CurrentTempDir dir;
     const QString path = dir.filePath("historique.sqlite");
-    ASSERT_TRUE(OpenHistory("report-test", path, true).ok());
+    ASSERT_TRUE(OpenStorage("report-test", path, StorageAccess::Write).status.ok());
     const QDateTime start(QDate(2026, 3, 2), QTime(8, 0));
     {
         QSqlDatabase db = QSqlDatabase::database("report-test");
         QSqlQuery q(db);
-        ASSERT_TRUE(
-            q.exec("CREATE TABLE journal_alarmes(id INTEGER PRIMARY KEY, t_ms INTEGER, "
-                   "voie INTEGER, repere TEXT, texte TEXT, evenement TEXT)"));
+        ASSERT_TRUE(q.exec(
+            "CREATE TABLE IF NOT EXISTS journal_alarmes(id INTEGER PRIMARY KEY, t_ms INTEGER, "
+            "voie INTEGER, repere TEXT, texte TEXT, evenement TEXT)"));
         // A flood of 12 alarms in ten minutes on channel 2, acknowledged after 5 minutes.
         for (int i = 0; i < 12; ++i) {
             q.prepare(
@@ -99,7 +99,7 @@ TEST(AlarmReportWindow, ShowsTheFiguresOfTheJournalOfThePeriod) {
                                           "evenement) VALUES(%1, 2, 'Sortie', '', 'Acquittement')")
                                .arg(start.addSecs(300).toMSecsSinceEpoch())));
     }
-    CloseHistory("report-test");
+    CloseStorage("report-test");
 
     AlarmReportWindow window(path);
     int shown = 0;

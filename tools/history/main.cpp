@@ -17,8 +17,8 @@
 #include <cstdio>
 #include <optional>
 
-#include "history/HistoryDatabase.h"
 #include "history/HistoryQuery.h"
+#include "history/Storage.h"
 #include "notify/AlarmReport.h"
 
 namespace merival {
@@ -63,7 +63,12 @@ std::optional<Options> ParseOptions(const QStringList& arguments) {
         }
         bool ok = true;
         if (name == names[0] || name == names[1]) {
-            const std::optional<qint64> ms = ParseHistoryDate(value, name == names[1]);
+            QString skipped;
+            const std::optional<qint64> ms = ParseHistoryDate(value, name == names[1], &skipped);
+            if (!skipped.isEmpty()) {
+                PrintError(QStringLiteral("%1 : %2").arg(name, skipped));
+                return std::nullopt;
+            }
             ok = ms.has_value();
             (name == names[0] ? options.request.period.fromMs : options.request.period.toMs) =
                 ms.value_or(0);
@@ -100,7 +105,7 @@ int AlarmReport(const QString& connection, const Options& options) {
     HistoryPeriod period = options.request.period;
     QList<JournalRow> rows;
     const Status read = ReadJournalRows(connection, period.fromMs, period.toMs, &rows);
-    CloseHistory(connection);
+    CloseStorage(connection);
     if (!read.ok()) {
         PrintError(read.message);
         return 1;
@@ -132,7 +137,9 @@ int Run() {
         }
         return AlarmReport(connection, *options);
     }
-    if (const Status opened = OpenHistory(connection, options->path, false); !opened.ok()) {
+    // Read-only: the program recording keeps its write-ahead log whatever happens here.
+    if (const Status opened = OpenStorage(connection, options->path, StorageAccess::Read).status;
+        !opened.ok()) {
         PrintError(opened.message);
         return 1;
     }
@@ -143,7 +150,7 @@ int Run() {
                       return std::fwrite(chunk.constData(), 1, size_t(chunk.size()), stdout) ==
                              size_t(chunk.size());
                   });
-    CloseHistory(connection);
+    CloseStorage(connection);
     if (!exported.ok() || std::fflush(stdout) != 0) {
         PrintError(exported.ok() ? QStringLiteral("l'écriture sur la sortie a échoué")
                                  : exported.message);

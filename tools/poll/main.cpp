@@ -10,8 +10,7 @@
 // --mqtt also publishes every reading as the desktop program does, with the [Publication]
 // section of merival.ini (or FILE); a refusal by the broker goes to the standard error.
 // --trace adds one line per exchange on stderr, --stats the statistics per channel at the end.
-// --alarms evaluates the alarms of merival.ini, journals them, runs their command and sends
-// the notifications of its [Notifications] section; each
+// --alarms evaluates the alarms of merival.ini, journals them and runs their command; each
 // event is printed after the value lines of its pass: "Alarme", channel, event, value text,
 // separated by tabs.
 //
@@ -29,24 +28,21 @@
 #include <QSocketNotifier>
 #include <QSysInfo>
 #include <QTimer>
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <memory>
 #include <optional>
 
-#include "alarms/Alarms.h"
+#include "alarms/AlarmsCapability.h"
 #include "base/IniFile.h"
 #include "config/ChannelStore.h"
-#include "diagnostics/ExchangeLog.h"
-#include "history/HistoryDatabase.h"
-#include "history/HistoryRecorder.h"
-#include "instruments/Polling.h"
-#include "measure/MeasurementCycle.h"
+#include "engine/Capabilities.h"
+#include "engine/MeasurementEngine.h"
+#include "history/HistoryCapability.h"
 #include "notify/Notifier.h"
-#include "publish/Publisher.h"
-#include "serial/QtSerialPort.h"
+#include "publish/PublishingCapability.h"
 #include "serial/SerialSettings.h"
-#include "serial/Transport.h"
 
 namespace merival {
 namespace {
@@ -139,39 +135,26 @@ std::optional<Options> ParseOptions(const QStringList& arguments) {
     return options;
 }
 
-// The publisher of the [Publication] section, started; null with a message when publishing
-// is not configured or a file it names cannot be read.
-std::unique_ptr<Publisher> StartPublisher(const QString& configFile) {
+// The [Publication] section of FILE (or merival.ini) must say where to publish: a message
+// otherwise.
+std::unique_ptr<QSettings> PublicationIni(const QString& configFile) {
     const QString path = configFile.isEmpty() ? IniPath() : configFile;
     if (!QFileInfo::exists(path)) {
         PrintError(QStringLiteral("impossible de lire « %1 » : fichier introuvable").arg(path));
         return nullptr;
     }
-    const std::unique_ptr<QSettings> ini = OpenIni(path);
+    std::unique_ptr<QSettings> ini = OpenIni(path);
     if (const Status status = IniStatus(*ini); !status.ok()) {
         PrintError(status.message);
         return nullptr;
     }
-    const PublishSettings settings =
-        WithFilesIn(LoadPublishSettings(*ini), QFileInfo(path).absoluteDir());
-    if (!settings.usable()) {
+    if (!LoadPublishSettings(*ini).usable()) {
         PrintError(QStringLiteral("publication non configurée dans « %1 » ([Publication], "
                                   "Actif=true et Hote)")
                        .arg(path));
         return nullptr;
     }
-    auto publisher = std::make_unique<Publisher>(settings, QSysInfo::machineHostName());
-    if (const Status started = publisher->Start(); !started.ok()) {
-        PrintError(started.message);
-        return nullptr;
-    }
-    QObject::connect(publisher.get(), &Publisher::stateChanged, publisher.get(),
-                     [](LinkState state, const QString& text) {
-                         if (state == LinkState::Refused) {
-                             PrintError(QStringLiteral("MQTT : ") + text);
-                         }
-                     });
-    return publisher;
+    return ini;
 }
 
 // A file that is missing or cannot be read stops the tool: polling with made-up settings
@@ -197,14 +180,6 @@ bool Readable(const QString& name) {
 void PrintToStderr(const QString& text) {
     const QByteArray bytes = text.toUtf8();
     std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
-}
-
-void PrintStats(const ExchangeLog& log) {
-    QList<QStringList> rows = {StatsHeadings()};
-    for (int n = 0; n < kChannelCount; ++n) {
-        rows << StatsCells(n, log.stats()[static_cast<size_t>(n)]);
-    }
-    PrintToStderr(AlignedTable(rows));
 }
 
 void PrintValueLine(int channel, QString text) {
@@ -251,128 +226,107 @@ int Run(QCoreApplication& app) {
         return 1;
     }
 
-    std::unique_ptr<Publisher> publisher;
-    if (options->mqtt && !(publisher = StartPublisher(options->mqttConfig))) {
+    std::unique_ptr<QSettings> publicationIni;
+    if (options->mqtt && !(publicationIni = PublicationIni(options->mqttConfig))) {
         return 1;
     }
 
-    QtSerialPort port;
-    Transport transport(port, settings);
-    if (const Status opened = transport.OpenPort(); !opened.ok()) {
+    // The same engine and capabilities as the desktop program, those the options ask for.
+    const QString point = QLocale::system().decimalPoint();
+    MeasurementEngine engine(nullptr, point.isEmpty() ? QChar(u'.') : point.at(0));
+    engine.setChannels(store.Records());
+    if (const Status opened = engine.openPort(settings); !opened.ok()) {
         PrintError(opened.message);
         return 1;
     }
-
-    const QString point = QLocale::system().decimalPoint();
-    MeasurementResults results;
-    MeasureState state;
-    state.EscapeKey = QString(QChar(27));
-    TransportRegisterReader reader(transport);
-    MeasurementCycle cycle(store, reader, results, state,
-                           point.isEmpty() ? QChar(u'.') : point.at(0));
-
-    ExchangeLog log;
-    if (options->trace || options->stats) {
-        transport.setObserver(&log);
-        QObject::connect(&cycle, &MeasurementCycle::polling, &log, &ExchangeLog::setChannel);
+    Capabilities::Choice choice;
+    choice.history = options->record;
+    choice.alarms = options->alarms;
+    choice.notifications = options->alarms;
+    choice.publishing = options->mqtt;
+    choice.console = {options->trace, options->stats, PrintToStderr};
+    if (publicationIni) {
+        choice.iniDirectory = QFileInfo(publicationIni->fileName()).absoluteDir();
     }
-    // An exchange is printed when the next one starts: bytes that trail its reply count in it.
-    std::optional<ExchangeEvent> held;
-    auto printHeld = [&held] {
-        if (held) {
-            PrintToStderr(TraceLine(*held) + u'\n');
-            held.reset();
-        }
-    };
-    if (options->trace) {
-        QObject::connect(&log, &ExchangeLog::recorded, &app, [&](const ExchangeEvent& e) {
-            printHeld();
-            held = e;
-        });
-        QObject::connect(&log, &ExchangeLog::amended, &app, [&held](const ExchangeEvent& e) {
-            if (held && held->seq == e.seq) {
-                held = e;
-            }
-        });
-    }
-
-    std::unique_ptr<HistoryRecorder> recorder;
-    if (options->record) {
-        recorder = std::make_unique<HistoryRecorder>(HistoryPath(),
-                                                     LoadHistorySettings(*OpenIni()).retentionDays);
-        QObject::connect(recorder.get(), &HistoryRecorder::failed, &app, PrintError);
-        QObject::connect(&cycle, &MeasurementCycle::reading, recorder.get(), &HistoryRecorder::Add);
-        QObject::connect(&cycle, &MeasurementCycle::passFinished, recorder.get(),
-                         &HistoryRecorder::EndPass);
-        recorder->Start();
-    }
-
+    Capabilities capabilities(engine, choice);
     // The silent stations' pace applies with or without --alarms, as in the desktop program.
-    Status alarmWarning;
-    const std::unique_ptr<QSettings> alarmIni = OpenIni();
-    const AlarmSettings alarmSettings = LoadAlarmSettings(*alarmIni, &alarmWarning);
-    cycle.setSilentStations(alarmSettings.lossPasses,
-                            qRound64(alarmSettings.silentIntervalSeconds * 1000));
-    std::unique_ptr<Notifier> notifier;
-    std::unique_ptr<Alarms> alarms;
-    QList<AlarmEvent> passEvents;
-    if (options->alarms) {
-        for (const Status& warning : {IniStatus(*alarmIni), alarmWarning}) {
+    const std::unique_ptr<QSettings> ini = OpenIni();
+    capabilities.readSettings(*ini);
+    if (PublishingCapability* publishing = capabilities.publishing()) {
+        publishing->readSettings(*publicationIni);
+        QObject::connect(publishing, &PublishingCapability::stateChanged, &app,
+                         [](LinkState state, const QString& text) {
+                             if (state == LinkState::Refused) {
+                                 PrintError(QStringLiteral("MQTT : ") + text);
+                             }
+                         });
+    }
+    if (AlarmsCapability* alarms = capabilities.alarms()) {
+        for (const Status& warning : {IniStatus(*ini), alarms->warning()}) {
             if (!warning.ok()) {
                 PrintError(QStringLiteral("avertissement : ") + warning.message);
             }
         }
-        alarms = std::make_unique<Alarms>(alarmSettings);
-        // Sees each reading before the alarms do, so that an event carries its reading.
-        notifier = std::make_unique<Notifier>();
-        QObject::connect(notifier.get(), &Notifier::failed, &app, PrintError);
-        notifier->readSettings(*alarmIni);
-        QObject::connect(&cycle, &MeasurementCycle::reading, notifier.get(),
-                         [&](const ChannelReading& r) { notifier->takeReading(r); });
-        QObject::connect(alarms.get(), &Alarms::happened, notifier.get(), &Notifier::Notify);
-        notifier->start();
-        QObject::connect(&cycle, &MeasurementCycle::reading, alarms.get(), &Alarms::Feed);
-        QObject::connect(alarms.get(), &Alarms::happened, &app,
+    }
+    capabilities.start();
+    if (PublishingCapability* publishing = capabilities.publishing();
+        publishing != nullptr && !publishing->startStatus().ok()) {
+        PrintError(publishing->startStatus().message);
+        return 1;
+    }
+    if (HistoryCapability* history = capabilities.history()) {
+        QObject::connect(history, &HistoryCapability::failed, &app, PrintError);
+        QObject::connect(history, &HistoryCapability::troubled, &app, PrintError);
+    }
+    QList<AlarmEvent> passEvents;
+    if (AlarmsCapability* alarms = capabilities.alarms()) {
+        QObject::connect(alarms->alarms(), &Alarms::happened, &app,
                          [&](const AlarmEvent& e) { passEvents.append(e); });
-        QObject::connect(alarms.get(), &Alarms::failed, &app, PrintError);
+        QObject::connect(alarms->alarms(), &Alarms::failed, &app, PrintError);
+    }
+    if (Notifier* notifier = capabilities.notifier()) {
+        QObject::connect(notifier, &Notifier::failed, &app, PrintError);
     }
 
-    QTimer tick;
-    tick.setInterval(options->intervalMs);
     long long passes = 0;
+    bool stopping = false;
     bool finished = false;
     auto finish = [&] {
         if (finished) {
             return;
         }
         finished = true;
-        tick.stop();
-        transport.ClosePort();
-        printHeld();
-        if (options->stats) {
-            PrintStats(log);
-        }
-        if (publisher) {
-            publisher->Stop();
-        }
+        // Nothing of a later pass is printed: the engine runs on its own.
+        engine.requestStop();
+        engine.stopTicks();
+        QObject::disconnect(&engine, nullptr, &app, nullptr);
+        engine.closePort();
         app.exit(0);
     };
 
-    QObject::connect(&cycle, &MeasurementCycle::valueText, &app, PrintValueLine);
-    if (publisher) {
-        QObject::connect(&cycle, &MeasurementCycle::reading, publisher.get(), &Publisher::publish);
+    // The last pass is counted on the engine's thread, as it ends: no further pass starts.
+    std::atomic<long long> ended = 0;
+    if (options->count) {
+        QObject::connect(
+            &engine, &MeasurementEngine::passFinished, &engine,
+            [&](const PassEnd&) {
+                if (++ended >= *options->count) {
+                    engine.requestStop();
+                }
+            },
+            Qt::DirectConnection);
     }
-    QObject::connect(&cycle, &MeasurementCycle::stopPending, &app, finish);
-    QObject::connect(&cycle, &MeasurementCycle::passFinished, &app, [&] {
+    QObject::connect(&engine, &MeasurementEngine::valueText, &app, PrintValueLine);
+    QObject::connect(&engine, &MeasurementEngine::stopPending, &app, finish);
+    QObject::connect(&engine, &MeasurementEngine::passFinished, &app, [&] {
         for (const AlarmEvent& e : std::exchange(passEvents, {})) {
             PrintAlarmLine(e);
         }
         ++passes;
-        if ((options->count && passes >= *options->count) || state.StopRequested()) {
+        if ((options->count && passes >= *options->count) || stopping) {
             finish();
         }
     });
-    QObject::connect(&tick, &QTimer::timeout, &cycle, &MeasurementCycle::Minuterie1_Timer);
 
     // A signal is the ABANDON button: the stop is marked, and carried out at once between
     // passes or after the current channel of a pass.
@@ -380,20 +334,23 @@ int Run(QCoreApplication& app) {
     QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [&] {
         char byte;
         [[maybe_unused]] const ssize_t got = ::read(signalPipe[0], &byte, 1);
-        state.StopKey = state.EscapeKey;
-        if (!state.PollInProgress) {
+        stopping = true;
+        engine.requestStop();
+        if (!engine.passInProgress()) {
             finish();
         }
     });
 
     // The first pass at once, then one per interval.
-    tick.start();
-    QTimer::singleShot(0, &cycle, &MeasurementCycle::Minuterie1_Timer);
+    engine.startTicks(options->intervalMs);
+    engine.tick();
     const int status = app.exec();
     // Commands already started may finish (each is ended at its time limit).
-    while (alarms && alarms->command().running() > 0) {
+    while (capabilities.alarms() != nullptr && capabilities.alarms()->alarms() != nullptr &&
+           capabilities.alarms()->alarms()->command().running() > 0) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
+    capabilities.stop();
     return status;
 }
 

@@ -1,0 +1,236 @@
+#include "serial/TcpPort.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+#include <algorithm>
+
+#include "instruments/Frame.h"
+#include "serial/FrameLog.h"
+
+namespace merival {
+namespace {
+
+constexpr qsizetype kMbapHeader = 7;  // transaction, protocol, length, unit
+constexpr int kMaxMbapLength = 254;   // unit + the longest PDU
+
+quint16 Word(const QByteArray& bytes, qsizetype at) {
+    return static_cast<quint16>((static_cast<quint8>(bytes.at(at)) << 8) |
+                                static_cast<quint8>(bytes.at(at + 1)));
+}
+
+void AppendWord(QByteArray& bytes, quint16 word) {
+    bytes.append(static_cast<char>(word >> 8));
+    bytes.append(static_cast<char>(word & 0xFF));
+}
+
+}  // namespace
+
+TcpPort::TcpPort(LinkSettings settings, QObject* parent)
+    : QObject(parent), settings_(std::move(settings)) {
+    connect(&socket_, &QTcpSocket::disconnected, this, &TcpPort::OnDisconnected);
+}
+
+TcpPort::~TcpPort() {
+    socket_.abort();
+}
+
+bool TcpPort::setPortNumber(int number) {
+    if (isOpen() || number < 1) {
+        return false;
+    }
+    number_ = number;
+    return true;
+}
+
+QString TcpPort::Where() const {
+    return QStringLiteral("%1:%2").arg(settings_.host).arg(EffectivePort(settings_));
+}
+
+bool TcpPort::open(QString* error) {
+    return Connect(error);
+}
+
+int TcpPort::DelayAfter(int failures) {
+    // Each delay serves twice, so that a peer back after a short outage is found again soon.
+    const int doublings = std::clamp((failures - 1) / 2, 0, 5);
+    return std::min(kFirstDelayMs << doublings, kLastDelayMs);
+}
+
+int TcpPort::retryDelayMs() const {
+    if (failures_ == 0 || !sinceFailure_.isValid()) {
+        return 0;
+    }
+    return static_cast<int>(std::max<qint64>(DelayAfter(failures_) - sinceFailure_.elapsed(), 0));
+}
+
+bool TcpPort::reopen(QString* error) {
+    if (retryDelayMs() > 0) {
+        if (error != nullptr) {
+            *error = facts_.fault == LinkFault::Lost
+                         ? QStringLiteral("Connexion perdue avec %1.").arg(Where())
+                         : QStringLiteral("Connexion refusée par %1.").arg(Where());
+        }
+        return false;
+    }
+    return Connect(error);
+}
+
+bool TcpPort::Connect(QString* error) {
+    close();
+    facts_ = {};
+    if (settings_.host.isEmpty()) {
+        Failed(LinkFault::Refused);
+        if (error != nullptr) {
+            *error = QStringLiteral("Connexion impossible : hôte non renseigné ([Liaison] Hote).");
+        }
+        return false;
+    }
+    socket_.connectToHost(settings_.host, static_cast<quint16>(EffectivePort(settings_)));
+    // The event loop runs meanwhile; the reply time bounds a host that never answers.
+    bool expired = false;
+    QTimer guard;
+    guard.setSingleShot(true);
+    connect(&guard, &QTimer::timeout, this, [&expired] { expired = true; });
+    guard.start(settings_.timing.replyMs);
+    while (!expired && socket_.state() != QAbstractSocket::ConnectedState &&
+           socket_.state() != QAbstractSocket::UnconnectedState) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    if (socket_.state() != QAbstractSocket::ConnectedState) {
+        const QString reason = expired ? QStringLiteral("pas de réponse") : socket_.errorString();
+        socket_.abort();
+        Failed(LinkFault::Refused);
+        if (error != nullptr) {
+            *error = QStringLiteral("Connexion refusée par %1 : %2.").arg(Where(), reason);
+        }
+        return false;
+    }
+    // Requests are a few bytes each: they leave at once.
+    socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    connected_ = true;
+    failures_ = 0;
+    sinceFailure_.invalidate();
+    qCDebug(lcFrames).noquote() << "connected to" << Where();
+    return true;
+}
+
+void TcpPort::Failed(LinkFault fault) {
+    facts_.fault = fault;
+    ++failures_;
+    sinceFailure_.start();
+}
+
+void TcpPort::OnDisconnected() {
+    if (!connected_) {
+        return;
+    }
+    qCDebug(lcFrames).noquote() << "connection lost:" << Where() << socket_.errorString();
+    connected_ = false;
+    failures_ = 0;
+    Failed(LinkFault::Lost);
+}
+
+void TcpPort::close() {
+    connected_ = false;
+    socket_.abort();
+    raw_.clear();
+    input_.clear();
+}
+
+bool TcpPort::isOpen() const {
+    return connected_ && socket_.state() == QAbstractSocket::ConnectedState;
+}
+
+qint64 TcpPort::inBufferCount() const {
+    Pull();
+    return input_.size();
+}
+
+void TcpPort::discardInput() {
+    Pull();
+    raw_.clear();
+    input_.clear();
+}
+
+qint64 TcpPort::outBufferCount() const {
+    return isOpen() ? socket_.bytesToWrite() : 0;
+}
+
+QByteArray TcpPort::MbapRequest(const QByteArray& rtu, quint16 transaction) {
+    if (rtu.size() < 4) {
+        return {};
+    }
+    const QByteArray unitAndPdu = rtu.left(rtu.size() - 2);
+    QByteArray frame;
+    AppendWord(frame, transaction);
+    AppendWord(frame, 0);
+    AppendWord(frame, static_cast<quint16>(unitAndPdu.size()));
+    frame.append(unitAndPdu);
+    return frame;
+}
+
+void TcpPort::write(const QByteArray& bytes) {
+    if (!isOpen()) {
+        return;
+    }
+    const LinkFault fault = facts_.fault;
+    facts_ = {};
+    facts_.fault = fault;
+    if (settings_.mode != LinkMode::ModbusTcp) {
+        socket_.write(bytes);
+        return;
+    }
+    const QByteArray frame = MbapRequest(bytes, ++transaction_);
+    if (frame.isEmpty()) {
+        return;
+    }
+    facts_.requestHeader = frame.left(kMbapHeader);
+    socket_.write(frame);
+}
+
+QByteArray TcpPort::readAll() {
+    Pull();
+    QByteArray bytes;
+    bytes.swap(input_);
+    return bytes;
+}
+
+void TcpPort::Pull() const {
+    if (socket_.bytesAvailable() <= 0) {
+        return;
+    }
+    QByteArray& target = settings_.mode == LinkMode::ModbusTcp ? raw_ : input_;
+    const QByteArray chunk = socket_.readAll();
+    const qsizetype room = std::max<qsizetype>(kMaxInput - target.size(), 0);
+    target.append(chunk.left(room));
+    if (settings_.mode != LinkMode::ModbusTcp) {
+        return;
+    }
+    while (raw_.size() >= kMbapHeader) {
+        const int length = Word(raw_, 4);
+        if (Word(raw_, 2) != 0 || length < 2 || length > kMaxMbapLength) {
+            // Not MBAP: nothing tells where a frame would start again.
+            qCDebug(lcFrames) << "not an MBAP frame," << raw_.size() << "byte(s) dropped";
+            facts_.stray = raw_.left(kMbapHeader);
+            raw_.clear();
+            return;
+        }
+        if (raw_.size() < 6 + length) {
+            return;
+        }
+        const QByteArray frame = raw_.left(6 + length);
+        raw_.remove(0, frame.size());
+        if (Word(frame, 0) != transaction_) {
+            ++strays_;
+            facts_.stray = frame;
+            qCDebug(lcFrames) << "reply to transaction" << Word(frame, 0) << "dropped";
+            continue;
+        }
+        facts_.replyHeader = frame.left(kMbapHeader);
+        QByteArray rtu = frame.mid(6);
+        rtu.append(FrameCrc(rtu));
+        input_.append(rtu.left(std::max<qsizetype>(kMaxInput - input_.size(), 0)));
+    }
+}
+
+}  // namespace merival
