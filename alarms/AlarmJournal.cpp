@@ -48,6 +48,7 @@ AlarmJournal::~AlarmJournal() {
 void AlarmJournal::Append(const AlarmEvent& event) {
     QMetaObject::invokeMethod(
         worker_, [w = worker_, event] { w->Append(event); }, Qt::QueuedConnection);
+    Q_EMIT appended(event);
 }
 
 void AlarmJournal::RequestEntries() {

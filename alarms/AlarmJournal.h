@@ -25,12 +25,15 @@ public:
     explicit AlarmJournal(const QString& path = {}, QObject* parent = nullptr);
     ~AlarmJournal() override;
 
+    // Written in turn; `appended` tells it at once.
     void Append(const AlarmEvent& event);
     // Answered by entriesRead, with every event newest first.
     void RequestEntries();
 
 Q_SIGNALS:
     void entriesRead(const QList<merival::AlarmEvent>& entries);
+    // An event given to Append, for a view that shows the journal as it grows.
+    void appended(const merival::AlarmEvent& event);
     // A French message, once until the journal works again.
     void failed(const QString& message);
 

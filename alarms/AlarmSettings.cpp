@@ -71,7 +71,9 @@ AlarmSettings LoadAlarmSettings(QSettings& ini, Status* warning) {
         c.deadband = std::max(0.0, deadband.value_or(0));
         const auto delay = IniNumber(ini, ChannelKey(n, "Retard"), bad);
         c.delaySeconds = std::max(0.0, delay.value_or(0));
-        c.unit = IniText(ini, ChannelKey(n, "Unite")).trimmed();
+        if (c.low || c.high) {  // a unit says what the limits hold in; saved only with them
+            c.unit = IniText(ini, ChannelKey(n, "Unite")).trimmed();
+        }
     }
     ini.endGroup();
     if (warning != nullptr) {

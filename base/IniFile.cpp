@@ -2,6 +2,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <algorithm>
+#include <cctype>
 #include <optional>
 
 namespace merival {
@@ -32,17 +34,42 @@ std::optional<QString> RawValue(const QString& path, QLatin1StringView section,
     return value;
 }
 
-// How QSettings writes a plain text value.
+// How QSettings writes a plain text value, escapes included: a saved value must not be taken
+// for a hand-written one.
 QString QSettingsWritten(const QString& value) {
-    QString out = value.startsWith(u'@') ? QStringLiteral("@") : QString();
-    bool quoted = value.startsWith(u' ') || value.endsWith(u' ');
-    for (const QChar c : value) {
-        quoted = quoted || c == u';' || c == u',' || c == u'=';
-        if (c == u'"' || c == u'\\') {
-            out += u'\\';
+    const QString text = value.contains(QChar::Null) ? QStringLiteral("@String(%1)").arg(value)
+                         : value.startsWith(u'@')    ? u'@' + value
+                                                     : value;
+    QString out;
+    bool quoted = false;
+    bool escapeHexDigit = false;  // after a \x escape, so that the next digit is not read into it
+    for (const QChar c : text) {
+        const char16_t ch = c.unicode();
+        quoted = quoted || ch == u';' || ch == u',' || ch == u'=';
+        if (escapeHexDigit && ch < 0x80 && std::isxdigit(ch) != 0) {
+            out += QStringLiteral("\\x") + QString::number(ch, 16);
+            continue;
         }
-        out += c;
+        escapeHexDigit = false;
+        constexpr std::pair<char16_t, char> kEscapes[] = {
+            {u'\a', 'a'}, {u'\b', 'b'}, {u'\f', 'f'}, {u'\n', 'n'}, {u'\r', 'r'},
+            {u'\t', 't'}, {u'\v', 'v'}, {u'"', '"'},  {u'\\', '\\'}};
+        const auto* escape = std::find_if(std::begin(kEscapes), std::end(kEscapes),
+                                          [ch](const auto& e) { return e.first == ch; });
+        if (ch == 0) {
+            out += QStringLiteral("\\0");
+            escapeHexDigit = true;
+        } else if (escape != std::end(kEscapes)) {
+            out += u'\\';
+            out += QLatin1Char(escape->second);
+        } else if (ch <= 0x1f) {
+            out += QStringLiteral("\\x") + QString::number(ch, 16);
+            escapeHexDigit = true;
+        } else {
+            out += c;
+        }
     }
+    quoted = quoted || out.startsWith(u' ') || out.endsWith(u' ');
     return quoted ? u'"' + out + u'"' : out;
 }
 

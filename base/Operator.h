@@ -4,6 +4,12 @@
 
 namespace merival {
 
+// French guillemets stay with the words they enclose when a message is wrapped.
+[[nodiscard]] inline QString KeepGuillemets(QString text) {
+    return text.replace(QStringLiteral("« "), QStringLiteral("«\u00A0"))
+        .replace(QStringLiteral(" »"), QStringLiteral("\u00A0»"));
+}
+
 enum class OperatorIcon { Information, Exclamation, Error, Question };
 
 // The person in front of the program. The real one beeps and shows message boxes; tests

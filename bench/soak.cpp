@@ -5,6 +5,12 @@
 //
 //   bench_soak [EXCHANGES] [REPLY_TIMEOUT_MS] [SEED] [STATION...]    defaults 100000, 40, 1
 // Stations are given as to merival-sim (addresses 1 to 4); without them, the set below.
+//
+//   bench_soak --program SECONDS [SEED]
+// The whole program instead: merival-poll with recording, alarms and publishing to a real
+// mosquitto, against four stations with faults, watched from outside. Prints its resident
+// memory, open descriptors, thread count and the history file's size along the way; all but
+// the file must stay flat.
 #include <malloc.h>
 #include <QCoreApplication>
 #include <QDir>
@@ -16,13 +22,16 @@
 #include <QThread>
 
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <functional>
 #include <map>
 
+#include "bench/FourStations.h"
 #include "instruments/Polling.h"
 #include "serial/QtSerialPort.h"
 #include "serial/Transport.h"
+#include "tests/common/Mosquitto.h"
 
 namespace {
 
@@ -165,10 +174,157 @@ private:
     std::deque<Outcome> outcomes_;
 };
 
+// What /proc tells of another process: resident kB, threads, open descriptors.
+struct ProcessFigures {
+    long rssKb = -1;
+    long threads = -1;
+    long descriptors = -1;
+};
+
+ProcessFigures FiguresOf(qint64 pid) {
+    ProcessFigures f;
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            const QList<QByteArray> fields = line.simplified().split(' ');
+            if (fields.size() >= 2 && fields[0] == "VmRSS:") {
+                f.rssKb = fields[1].toLong();
+            } else if (fields.size() >= 2 && fields[0] == "Threads:") {
+                f.threads = fields[1].toLong();
+            }
+        }
+    }
+    const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
+    if (fds.exists()) {
+        f.descriptors =
+            fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size();
+    }
+    return f;
+}
+
+// The history file with its write-ahead log, in kB.
+long HistoryKb(const QDir& dir) {
+    qint64 bytes = 0;
+    for (const char* name : {"historique.sqlite", "historique.sqlite-wal"}) {
+        bytes += QFileInfo(dir.filePath(QLatin1String(name))).size();
+    }
+    return static_cast<long>(bytes / 1024);
+}
+
+int SoakProgram(int seconds, const QString& seed) {
+    QTemporaryDir dir;
+    const QDir folder(dir.path());
+    const auto write = [&](const char* name, const QByteArray& text) {
+        QFile file(folder.filePath(QLatin1String(name)));
+        return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+    };
+    test::MosquittoBroker broker(dir.path());
+    if (!broker.Start()) {
+        std::fprintf(stderr, "mosquitto did not start\n");
+        return 1;
+    }
+    const bool written =
+        write("config.txt",
+              "1,5\r\n\"1\",\"Debit\"\r\n1,2\r\n\"2\",\"Bassin\"\r\n1,0\r\n\"3\",\"Sortie\"\r\n"
+              "1,15\r\n\"4\",\"Ozone\"\r\n#TRUE#,#TRUE#,#FALSE#,#TRUE#\r\n"
+              "#FALSE#,#FALSE#,#TRUE#,#FALSE#\r\n") &&
+        write("PortCom.dat", " 1              0 \r\n 0 \r\n 0 \r\n") &&
+        write("merival.ini", QStringLiteral("[Historique]\nEnregistrement=true\n"
+                                            "[Alarmes]\nPerteCommunication=2\n"
+                                            "IntervalleStationMuette=1\nVoie1\\SeuilBas=6.9\n"
+                                            "Voie1\\SeuilHaut=7.1\n"
+                                            "[Publication]\nActif=true\nHote=127.0.0.1\nPort=%1\n")
+                                 .arg(broker.port())
+                                 .toUtf8());
+    if (!written) {
+        std::fprintf(stderr, "cannot write the settings in %s\n", qPrintable(dir.path()));
+        return 1;
+    }
+    test::MqttSubscriber subscriber(broker.port());
+    QProcess sim;
+    const QStringList stations = {QStringLiteral("1:flow:badcrc=0.05:short=0.05"),
+                                  QStringLiteral("2:ph:silent=0.2"),
+                                  QStringLiteral("3:resistivity:exception=0.05:noise=0.05"),
+                                  QStringLiteral("4:562:echo=0.1:long=0.05")};
+    if (!bench::StartSimulator(sim, dir.path(),
+                               QStringList{QStringLiteral("--seed"), seed} + stations)) {
+        return 1;
+    }
+    sim.setStandardOutputFile(QProcess::nullDevice());
+
+    QProcess poll;
+    poll.setWorkingDirectory(dir.path());
+    poll.setStandardErrorFile(folder.filePath(QStringLiteral("poll-stderr.txt")));
+    poll.start(QStringLiteral(MERIVAL_BINARY_DIR "/tools/poll/merival-poll"),
+               {QStringLiteral("--record"), QStringLiteral("--alarms"), QStringLiteral("--mqtt"),
+                QStringLiteral("--interval"), QStringLiteral("200")});
+    if (!poll.waitForStarted(5000)) {
+        std::fprintf(stderr, "merival-poll did not start\n");
+        return 1;
+    }
+    std::printf("soak of merival-poll --record --alarms --mqtt, %d s, seed %s\n", seconds,
+                qPrintable(seed));
+    for (const QString& s : stations) {
+        std::printf("  station %s\n", qPrintable(s));
+    }
+    std::printf("%8s %10s %8s %8s %12s %10s %8s %10s\n", "s", "VmRSS kB", "fds", "threads",
+                "history kB", "readings", "alarms", "mqtt msgs");
+    long readings = 0;
+    long alarms = 0;
+    QByteArray partial;
+    const auto collect = [&] {
+        sim.readAllStandardOutput();
+        partial += poll.readAllStandardOutput();
+        const qsizetype end = partial.lastIndexOf('\n');
+        if (end >= 0) {
+            for (const QByteArray& line : partial.left(end).split('\n')) {
+                line.startsWith("Alarme") ? ++alarms : ++readings;
+            }
+            partial.remove(0, end + 1);
+        }
+    };
+    ProcessFigures first;
+    long firstHistory = 0;
+    QElapsedTimer clock;
+    clock.start();
+    const int step = std::max(10, seconds / 20);
+    for (int at = 0; at <= seconds && poll.state() == QProcess::Running; at += step) {
+        test::PumpFor([&] { return clock.elapsed() >= at * 1000LL; }, step * 1000 + 5000);
+        collect();
+        const ProcessFigures f = FiguresOf(poll.processId());
+        if (at == step) {  // the first figures once every part has started
+            first = f;
+            firstHistory = HistoryKb(folder);
+        }
+        std::printf("%8d %10ld %8ld %8ld %12ld %10ld %8ld %10zu\n", at, f.rssKb, f.descriptors,
+                    f.threads, HistoryKb(folder), readings, alarms, subscriber.messages().size());
+        std::fflush(stdout);
+    }
+    const ProcessFigures last = FiguresOf(poll.processId());
+    const bool running = poll.state() == QProcess::Running;
+    poll.terminate();
+    poll.waitForFinished(20000);
+    if (!running) {
+        std::printf("merival-poll stopped early, status %d\n", poll.exitCode());
+        return 1;
+    }
+    std::printf(
+        "\nfrom %d s to the end: VmRSS %+ld kB, descriptors %+ld, threads %+ld, "
+        "history %+ld kB\n",
+        step, last.rssKb - first.rssKb, last.descriptors - first.descriptors,
+        last.threads - first.threads, HistoryKb(folder) - firstHistory);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    if (argc > 1 && std::strcmp(argv[1], "--program") == 0) {
+        const int seconds = argc > 2 ? std::atoi(argv[2]) : 3600;
+        return SoakProgram(std::max(seconds, 20),
+                           argc > 3 ? QString::fromLocal8Bit(argv[3]) : QStringLiteral("1"));
+    }
     const long exchanges = argc > 1 ? std::atol(argv[1]) : 100000;
     const int replyMs = argc > 2 ? std::atoi(argv[2]) : 40;
     const QString seed = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QStringLiteral("1");

@@ -65,10 +65,11 @@ redox, oxygen, flow, chlorine, turbidity, oxidant analysers) once per second\n\
 over one serial line with Modbus RTU, shows their values, edits the channel and\n\
 serial settings, and exports data-logger files into spreadsheet text files.\n\
 French user interface. Keeps a history of every value with trend curves and\n\
-CSV export, raises process alarms, publishes to an MQTT broker and shows the\n\
-traffic of the line. Includes the console tools merival-poll, merival-export,\n\
-merival-history and merival-sim, and a systemd unit running merival-poll as a\n\
-gateway that publishes to MQTT.")
+CSV export, raises process alarms, publishes to an MQTT broker, shows the\n\
+traffic of the line and serves a web view with Prometheus metrics. Includes\n\
+the console tools merival-poll, merival-export, merival-history and\n\
+merival-sim, and a systemd unit running merival-poll as a gateway that\n\
+publishes to MQTT.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -77,12 +78,14 @@ set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Library dependencies are read from the binaries by dpkg-shlibdeps when it is there;
 # otherwise the Qt 6 runtime packages are named outright.
+# The web view's curves load the chart library from its Debian package at run time.
 find_program(MERIVAL_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(MERIVAL_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libjs-dygraphs")
 else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS
-      "libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libqt6serialport6 (>= 6.4), libstdc++6, libc6")
+      "libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libqt6serialport6 (>= 6.4), libqt6network6 (>= 6.4), libqt6httpserver6 (>= 6.4), libqt6websockets6 (>= 6.4), libsodium23, libjs-dygraphs, libstdc++6, libc6")
 endif()
 # The French texts of Qt's own buttons ("Oui", "Non") are a separate package.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")

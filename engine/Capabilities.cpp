@@ -1,12 +1,20 @@
 #include "engine/Capabilities.h"
 
+#include <QFileInfo>
 #include <QSettings>
 
+#include "alarms/AlarmJournal.h"
+#include "alarms/Alarms.h"
 #include "alarms/AlarmsCapability.h"
+#include "base/IniFile.h"
+#include "diagnostics/ExchangeLog.h"
 #include "engine/MeasurementEngine.h"
 #include "history/HistoryCapability.h"
+#include "history/HistoryRecorder.h"
+#include "history/Storage.h"
 #include "notify/Notifier.h"
 #include "publish/PublishingCapability.h"
+#include "web/WebView.h"
 
 namespace merival {
 
@@ -26,6 +34,25 @@ Capabilities::Capabilities(MeasurementEngine& engine, const Choice& choice) : en
     }
     diagnostics_ =
         Add(std::make_unique<DiagnosticsCapability>(engine.exchangeLog(), choice.console));
+    if (choice.web) {
+        WebView::Sources sources;
+        DiagnosticsCapability* diagnostics = diagnostics_;
+        sources.stats = [diagnostics] { return diagnostics->log().stats(); };
+        if (HistoryCapability* history = history_) {
+            sources.droppedPasses = [history] {
+                const HistoryRecorder* recorder = history->recorder();
+                return recorder != nullptr ? recorder->droppedPasses() : -1LL;
+            };
+        }
+        sources.historyPath = choice.databasePath.isEmpty() ? HistoryPath() : choice.databasePath;
+        sources.iniDirectory = QFileInfo(IniPath()).absoluteDir();
+        web_ = Add(std::make_unique<WebView>(std::move(sources)));
+        if (alarms_ == nullptr) {
+            webJournal_ = std::make_unique<AlarmJournal>(choice.databasePath);
+            QObject::connect(web_, &WebView::journalRequested, webJournal_.get(),
+                             &AlarmJournal::Append);
+        }
+    }
 }
 
 Capabilities::~Capabilities() {
@@ -55,6 +82,9 @@ void Capabilities::start() {
     started_ = true;
     QList<Capability*> all;
     for (const auto& capability : list_) {
+        if (capability.get() == web_) {
+            WireWeb();
+        }
         capability->start();
         all << capability.get();
     }
@@ -64,6 +94,20 @@ void Capabilities::start() {
         QObject::connect(notifier_, &Notifier::failed, alarms_->alarms(), &Alarms::failed);
     }
     engine_.setCapabilities(all);
+}
+
+void Capabilities::WireWeb() {
+    Alarms* alarms = alarms_ != nullptr ? alarms_->alarms() : nullptr;
+    if (alarms == nullptr) {
+        return;
+    }
+    web_->setAlarmsAvailable(true);
+    for (int n = 0; n < kChannelCount; ++n) {
+        web_->setAlarmState(n, alarms->engine().State(n));
+    }
+    QObject::connect(alarms, &Alarms::stateChanged, web_, &WebView::setAlarmState);
+    QObject::connect(web_, &WebView::acknowledgeRequested, alarms, &Alarms::AcknowledgeAll);
+    QObject::connect(web_, &WebView::journalRequested, &alarms->journal(), &AlarmJournal::Append);
 }
 
 void Capabilities::stop() {

@@ -13,11 +13,13 @@ class QSettings;
 
 namespace merival {
 
+class AlarmJournal;
 class AlarmsCapability;
 class HistoryCapability;
 class MeasurementEngine;
 class Notifier;
 class PublishingCapability;
+class WebView;
 
 // What watches one line, listed once: the desktop program and merival-poll build the same
 // list (the console chooses which). The next capability is one more entry here.
@@ -28,6 +30,7 @@ public:
         bool alarms = true;
         bool notifications = true;  // only with the alarms: it sends their events
         bool publishing = true;
+        bool web = false;  // [Web] is read all the same: Actif=false serves nothing
         DiagnosticsConsole console;
         QDir iniDirectory = QDir::current();  // files named by [Publication] are relative to it
         QString databasePath;                 // empty: historique.sqlite of the working directory
@@ -50,10 +53,13 @@ public:
     [[nodiscard]] Notifier* notifier() const { return notifier_; }
     [[nodiscard]] PublishingCapability* publishing() const { return publishing_; }
     [[nodiscard]] DiagnosticsCapability& diagnostics() const { return *diagnostics_; }
+    [[nodiscard]] WebView* web() const { return web_; }
 
 private:
     template <typename T>
     T* Add(std::unique_ptr<T> capability);
+    // The alarm chain is made anew at each start: the web view follows the current one.
+    void WireWeb();
 
     MeasurementEngine& engine_;
     std::vector<std::unique_ptr<Capability>> list_;
@@ -63,6 +69,9 @@ private:
     Notifier* notifier_ = nullptr;
     PublishingCapability* publishing_ = nullptr;
     DiagnosticsCapability* diagnostics_ = nullptr;
+    WebView* web_ = nullptr;
+    // Where the web view journals its logins when there is no alarm chain.
+    std::unique_ptr<AlarmJournal> webJournal_;
 };
 
 }  // namespace merival

@@ -281,11 +281,12 @@ namespace {
 
 enum StatementIndex { kInsertForme, kInsertModele, kSelectBlock, kWriteBlock, kStatementCount };
 const char* const kStatements[] = {
-    "INSERT INTO hist_formes(repere, type, nom1, unite1, nom2, unite2, nom3, unite3) "
-    "VALUES(?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT DO UPDATE SET repere = excluded.repere "
-    "RETURNING id",
-    "INSERT INTO hist_modeles(texte) VALUES(?) ON CONFLICT DO UPDATE SET texte = excluded.texte "
-    "RETURNING id",
+    // Parentheses: one statement over several lines, not a missing comma (clang warns).
+    ("INSERT INTO hist_formes(repere, type, nom1, unite1, nom2, unite2, nom3, unite3) "
+     "VALUES(?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT DO UPDATE SET repere = excluded.repere "
+     "RETURNING id"),
+    ("INSERT INTO hist_modeles(texte) VALUES(?) ON CONFLICT DO UPDATE SET texte = excluded.texte "
+     "RETURNING id"),
     "SELECT donnees FROM hist_blocs WHERE voie = ? AND bloc = ?",
     "INSERT OR REPLACE INTO hist_blocs(voie, bloc, donnees) VALUES(?, ?, ?)",
 };

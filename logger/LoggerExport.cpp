@@ -160,7 +160,7 @@ private:
             truncate = op_.askYesNo(QString::fromUtf8("Le fichier  '") + name +
                                         QString::fromUtf8("'  existe déjà.") + QLatin1Char('\n') +
                                         QString::fromUtf8("Voulez-vous l'écraser ? "),
-                                    options_.messageTitle, OperatorIcon::Error);
+                                    options_.messageTitle, OperatorIcon::Question);
         }
         QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Unbuffered;
         // A device or pipe under that name takes the bytes as they come; it has no end to seek.

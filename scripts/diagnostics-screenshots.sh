@@ -34,5 +34,5 @@ done
 if locale -a 2> /dev/null | grep -qi '^fr_FR\.utf8$'; then
     export LC_ALL=fr_FR.UTF-8
 fi
-QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x800x24" \
+QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" \
     "$build/diagnostics/merival-diagnostics-screenshot" "$out" 7

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Pictures of the configuration dialog, the main window, the measurement window with live
-# values and the serial link and extraction dialogs, taken under a virtual X display with the
+# values, the serial link and extraction dialogs and the trend window, taken under a virtual X display with the
 # demonstration's stations, into docs/screenshots/.
 #
 # The pictures must name nothing of the machine: the program runs in a private mount namespace
@@ -14,7 +14,8 @@ if [ -z "${MERIVAL_SHOTS_INSIDE:-}" ]; then
     if [ ! -f "$build/CMakeCache.txt" ]; then
         cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
     fi
-    cmake --build "$build" -j "$(nproc)" --target merival-screenshots merival-sim
+    cmake --build "$build" -j "$(nproc)" --target merival-screenshots merival-sim \
+        merival-history-screenshots bench_history
 fi
 build="$(cd "$build" && pwd)"
 out="$root/docs/screenshots"
@@ -65,5 +66,14 @@ if locale -a 2> /dev/null | grep -qi '^fr_FR\.utf8$'; then
     export LC_ALL=fr_FR.UTF-8
 fi
 QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x800x24" "$shots" "$out"
+
+# The trend window on a 1024 x 768 screen, over the month of four channels that bench_history
+# generates under the build (about a minute the first time, then reused).
+month="$build/bench-history/historique.sqlite"
+if [ ! -f "$month" ]; then
+    "$build/bench/bench_history" "$month" > /dev/null
+fi
+QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" \
+    "$build/tools/history/merival-history-screenshots" "$month" "$out"
 echo "screenshots: written to $out"
 ls -l "$out"

@@ -24,6 +24,7 @@
 #include "serial/windows/ConfLS.h"
 #include "shell/MERIVAL.h"
 #include "shell/QtOperator.h"
+#include "web/WebSettings.h"
 
 namespace merival {
 
@@ -43,7 +44,16 @@ App::App(AppOptions options)
     QApplication::setQuitOnLastWindowClosed(false);
 
     engine_ = std::make_unique<MeasurementEngine>(std::move(options.port), decimalSeparator_);
-    capabilities_ = std::make_unique<Capabilities>(*engine_, Capabilities::Choice{});
+    Capabilities::Choice choice;
+    {
+        // Read once: Qt caches a parsed file, so a later reader would not see it was damaged.
+        const std::unique_ptr<QSettings> ini = OpenIni();
+        choice.web = LoadWebSettings(*ini).active;
+        if (QFileInfo::exists(IniPath())) {
+            iniStatus_ = IniStatus(*ini);
+        }
+    }
+    capabilities_ = std::make_unique<Capabilities>(*engine_, choice);
     // The engine works on a copy of the channels, renewed at every change.
     auto copyChannels = [this] { engine_->setChannels(store_.Records()); };
     connect(&store_, &ChannelStore::recordChanged, this, copyChannels);
@@ -79,13 +89,9 @@ void App::Start() {
 
 void App::WarnOfDamagedIni() {
     // The added capabilities fall back to their defaults; the operator must know why.
-    if (!QFileInfo::exists(IniPath())) {
-        return;
-    }
-    const std::unique_ptr<QSettings> ini = OpenIni();
-    if (const Status status = IniStatus(*ini); !status.ok()) {
+    if (!iniStatus_.ok()) {
         op_->beep();
-        op_->message(status.message, AppTitle(), OperatorIcon::Exclamation);
+        op_->message(iniStatus_.message, AppTitle(), OperatorIcon::Exclamation);
     }
 }
 

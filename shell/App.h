@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 
+#include "base/Status.h"
 #include "config/ChannelStore.h"
 #include "measure/MeasureState.h"
 #include "serial/SerialPortInterface.h"
@@ -85,6 +86,7 @@ private:
     void SetMessageParent(QWidget* window);
     void Report(const QString& message);
     void WarnOfDamagedIni();
+    Status iniStatus_;  // merival.ini as read at start
     // AppCapabilities.cpp: each capability's menu entries and windows on the main window.
     void AttachCapabilities();
     void AttachAlarms();

@@ -22,6 +22,7 @@
 #include "publish/windows/PublishDialog.h"
 #include "shell/App.h"
 #include "shell/MERIVAL.h"
+#include "web/WebView.h"
 
 namespace merival {
 namespace {
@@ -51,6 +52,9 @@ QAction* AddEntry(QMenu& menu, const QString& text, const QString& name) {
 void App::AttachCapabilities() {
     const std::unique_ptr<QSettings> ini = OpenIni();
     capabilities_->readSettings(*ini);
+    if (WebView* web = capabilities_->web()) {
+        connect(web, &WebView::failed, this, &App::Report);
+    }
     capabilities_->start();
     historyMenu_ = std::make_unique<HistoryMenu>(*main_->Historique, *capabilities_->history(),
                                                  *op_, decimalSeparator_);
@@ -71,9 +75,6 @@ void App::AttachAlarms() {
     connect(&alarms, &Alarms::happened, this, [this](const AlarmEvent& e) {
         if (e.raisesAlarm()) {
             op_->beep();
-        }
-        if (alarmJournal_->isVisible()) {
-            alarmJournal_->Refresh();
         }
     });
     alarmSettings_ = std::make_unique<AlarmSettingsDialog>(
@@ -151,14 +152,20 @@ void App::AttachPublishing() {
     main_->statusBar()->addWidget(state);
     state->setVisible(capability.settings().usable());
     // The label is the context: nothing reaches it once the main window is gone.
+    // The measurement window, maximised over the status bar, shows the link on a line of its own.
+    MERIVAL* main = main_.get();
     connect(&capability, &PublishingCapability::stateChanged, state,
-            [state](LinkState, const QString& text) {
+            [state, main](LinkState, const QString& text) {
                 state->setText(QStringLiteral("MQTT : ") + text);
+                main->setLinkState(state->text());
             });
     connect(publishDialog_.get(), &PublishDialog::saved, this,
-            [&capability, state](const PublishSettings& saved) {
+            [&capability, state, main](const PublishSettings& saved) {
                 capability.restart(saved);
                 state->setVisible(capability.settings().usable());
+                if (!capability.settings().usable()) {
+                    main->setLinkState({});
+                }
             });
 }
 

@@ -143,6 +143,13 @@ F_Mesure* MERIVAL::MeasureWindow() const {
     return mesure_ && !mesure_->Unloaded() ? mesure_.data() : nullptr;
 }
 
+void MERIVAL::setLinkState(const QString& text) {
+    linkState_ = text;
+    if (F_Mesure* mesure = MeasureWindow()) {
+        mesure->setLinkState(text);
+    }
+}
+
 void MERIVAL::Mesure_Click() {
     state_.StopKey.clear();
     int count = 0;
@@ -163,6 +170,7 @@ void MERIVAL::Mesure_Click() {
             return;
         }
         mesure_->Form_Load();
+        mesure_->setLinkState(linkState_);
     }
     if (!mesure_) {
         return;

@@ -47,6 +47,8 @@ public:
 
     // The measurement window while one is open (null after ABANDON).
     [[nodiscard]] F_Mesure* MeasureWindow() const;
+    // Shown in the measurement window too, which covers the status bar while measuring.
+    void setLinkState(const QString& text);
 
     QLabel* Picture1 = nullptr;
     QMenu* Fichier = nullptr;
@@ -77,6 +79,7 @@ private:
     Operator& op_;
     MainWindowCommands commands_;
     QPointer<F_Mesure> mesure_;
+    QString linkState_;
 };
 
 }  // namespace merival

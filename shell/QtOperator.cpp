@@ -25,12 +25,13 @@ void QtOperator::beep() {
 }
 
 void QtOperator::message(const QString& text, const QString& title, OperatorIcon icon) {
-    QMessageBox box(ToQt(icon), title, text, QMessageBox::Ok, parent_);
+    QMessageBox box(ToQt(icon), title, KeepGuillemets(text), QMessageBox::Ok, parent_);
     box.exec();
 }
 
 bool QtOperator::askYesNo(const QString& text, const QString& title, OperatorIcon icon) {
-    QMessageBox box(ToQt(icon), title, text, QMessageBox::Yes | QMessageBox::No, parent_);
+    QMessageBox box(ToQt(icon), title, KeepGuillemets(text), QMessageBox::Yes | QMessageBox::No,
+                    parent_);
     box.setDefaultButton(QMessageBox::Yes);
     return box.exec() == QMessageBox::Yes;
 }

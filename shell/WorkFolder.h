@@ -15,7 +15,10 @@ namespace merival {
 
 // Makes the folder when it is missing, copies the picture into it when the folder has none
 // (a picture the operator changed is kept), and works in it from then on. On failure the
-// current directory stays as it was.
-[[nodiscard]] Status EnterWorkFolder(const QString& folder, const QString& picture);
+// current directory stays as it was. A folder without "config.txt" and "PortCom.dat" gets
+// both, with no channel selected and the default line, and *welcome tells the operator so
+// (and of a picture that could not be found) once; it stays empty otherwise.
+[[nodiscard]] Status EnterWorkFolder(const QString& folder, const QString& picture,
+                                     QString* welcome = nullptr);
 
 }  // namespace merival

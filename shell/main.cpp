@@ -15,9 +15,10 @@ int main(int argc, char** argv) {
 
     // The desktop menu entry asks for the folder of the program's own; from a terminal the
     // program works where it is started.
+    QString welcome;
     if (QApplication::arguments().contains(QStringLiteral("--user-folder"))) {
-        const merival::Status entered =
-            merival::EnterWorkFolder(merival::UserWorkFolder(), merival::PackagedPicture());
+        const merival::Status entered = merival::EnterWorkFolder(
+            merival::UserWorkFolder(), merival::PackagedPicture(), &welcome);
         if (!entered.ok()) {
             merival::QtOperator op;
             op.beep();
@@ -27,6 +28,10 @@ int main(int argc, char** argv) {
         }
     }
 
+    if (!welcome.isEmpty()) {
+        merival::QtOperator op;
+        op.message(welcome, merival::AppTitle(), merival::OperatorIcon::Information);
+    }
     merival::App app;
     app.Start();
     return QApplication::exec();

@@ -5,16 +5,91 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
-#include <QTableWidget>
+#include <QTableView>
 #include <QVBoxLayout>
 
 #include "alarms/AlarmJournal.h"
 #include "base/Operator.h"
 #include "base/SaveFile.h"
+#include "base/windows/WindowFit.h"
 #include "config/AppInfo.h"
 #include "shell/FileDialogs.h"
 
 namespace merival {
+namespace {
+
+// As many events as the journal gives at most.
+constexpr qsizetype kShownEvents = 100000;
+
+QString Cell(const AlarmEvent& e, int column) {
+    switch (column) {
+        case 0:
+            return e.time.toLocalTime().toString(QStringLiteral("dd/MM/yyyy"));
+        case 1:
+            return e.time.toLocalTime().toString(QStringLiteral("HH:mm:ss"));
+        case 2:
+            return e.channel >= 0 ? QString::number(e.channel) : QString();
+        case 3:
+            return e.tag;
+        case 4:
+            return e.text;
+        case 5:
+            return e.event;
+        default:
+            return {};
+    }
+}
+
+}  // namespace
+
+AlarmJournalModel::AlarmJournalModel(qsizetype capacity, QObject* parent)
+    : QAbstractTableModel(parent), capacity_(capacity) {}
+
+int AlarmJournalModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int AlarmJournalModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : 6;
+}
+
+QVariant AlarmJournalModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= rowCount() || role != Qt::DisplayRole) {
+        return {};
+    }
+    return Cell(rows_[index.row()], index.column());
+}
+
+QVariant AlarmJournalModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    static const QStringList headings = {QStringLiteral("Date"),   QStringLiteral("Heure"),
+                                         QStringLiteral("Voie"),   QStringLiteral("Repère"),
+                                         QStringLiteral("Valeur"), QStringLiteral("Événement")};
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole) {
+        return headings.value(section);
+    }
+    return QAbstractTableModel::headerData(section, orientation, role);
+}
+
+void AlarmJournalModel::SetEntries(QList<AlarmEvent> entries) {
+    beginResetModel();
+    rows_ = std::move(entries);
+    if (rows_.size() > capacity_) {
+        rows_.resize(capacity_);
+    }
+    endResetModel();
+}
+
+void AlarmJournalModel::AddNewest(const AlarmEvent& event) {
+    if (rows_.size() >= capacity_) {
+        const int last = rowCount() - 1;
+        beginRemoveRows({}, last, last);
+        rows_.removeLast();
+        endRemoveRows();
+    }
+    beginInsertRows({}, 0, 0);
+    rows_.prepend(event);
+    endInsertRows();
+}
 
 AlarmJournalWindow::AlarmJournalWindow(AlarmJournal& journal, Operator& op,
                                        std::function<QString()> askPath, QWidget* parent)
@@ -28,11 +103,23 @@ AlarmJournalWindow::AlarmJournalWindow(AlarmJournal& journal, Operator& op,
                                QStringLiteral("Fichiers CSV (*.csv)"));
         };
     }
-    Tableau = new QTableWidget(0, 6, this);
+    model_ = new AlarmJournalModel(kShownEvents, this);
+    Tableau = new QTableView(this);
     Tableau->setObjectName(QStringLiteral("Tableau"));
-    Tableau->setHorizontalHeaderLabels({QStringLiteral("Date"), QStringLiteral("Heure"),
-                                        QStringLiteral("Voie"), QStringLiteral("Repère"),
-                                        QStringLiteral("Valeur"), QStringLiteral("Événement")});
+    Tableau->setModel(model_);
+    Tableau->setWordWrap(false);
+    // Fixed row heights and column widths: the view never measures 100,000 rows.
+    Tableau->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    Tableau->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+    const QFontMetrics fm(fontMetrics());
+    const int widths[] = {fm.horizontalAdvance(QStringLiteral("00/00/0000")),
+                          fm.horizontalAdvance(QStringLiteral("00:00:00")),
+                          fm.horizontalAdvance(QStringLiteral("Voie")),
+                          fm.horizontalAdvance(QStringLiteral("Repère du point de mesure")),
+                          fm.horizontalAdvance(QStringLiteral("100000 m3/h / 9999999 m3"))};
+    for (int column = 0; column < int(std::size(widths)); ++column) {
+        Tableau->setColumnWidth(column, widths[column] + 20);
+    }
     Tableau->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Tableau->setSelectionBehavior(QAbstractItemView::SelectRows);
     Tableau->verticalHeader()->hide();
@@ -58,8 +145,11 @@ AlarmJournalWindow::AlarmJournalWindow(AlarmJournal& journal, Operator& op,
     layout->addWidget(Notifications);
     layout->addLayout(buttons);
     resize(820, 480);
+    PlaceOnOwnerWhenShown(this);
+    BindDialogKeys(this, nullptr, Fermer);
 
     connect(&journal_, &AlarmJournal::entriesRead, this, &AlarmJournalWindow::Fill);
+    connect(&journal_, &AlarmJournal::appended, this, &AlarmJournalWindow::Add);
     connect(Actualiser, &QPushButton::clicked, this, &AlarmJournalWindow::Refresh);
     connect(Fermer, &QPushButton::clicked, this, &QWidget::hide);
     connect(Exporter, &QPushButton::clicked, this, [this] {
@@ -77,26 +167,21 @@ void AlarmJournalWindow::ShowFromMenu() {
 }
 
 void AlarmJournalWindow::Refresh() {
+    ++reading_;
+    late_.clear();
     journal_.RequestEntries();
 }
 
 void AlarmJournalWindow::Fill(const QList<AlarmEvent>& entries) {
-    entries_ = entries;
-    Tableau->setRowCount(static_cast<int>(entries.size()));
-    for (int row = 0; row < Tableau->rowCount(); ++row) {
-        const AlarmEvent& e = entries[row];
-        const QDateTime local = e.time.toLocalTime();
-        const QStringList cells = {local.toString(QStringLiteral("dd/MM/yyyy")),
-                                   local.toString(QStringLiteral("HH:mm:ss")),
-                                   e.channel >= 0 ? QString::number(e.channel) : QString(),
-                                   e.tag,
-                                   e.text,
-                                   e.event};
-        for (int column = 0; column < cells.size(); ++column) {
-            Tableau->setItem(row, column, new QTableWidgetItem(cells[column]));
-        }
+    if (reading_ == 0 || --reading_ > 0) {
+        return;  // another read was asked for since: its answer is newer
     }
-    Tableau->resizeColumnsToContents();
+    QList<AlarmEvent> rows = entries;
+    for (const AlarmEvent& e : late_) {
+        rows.prepend(e);
+    }
+    late_.clear();
+    model_->SetEntries(std::move(rows));
     Q_EMIT shown();
 }
 
@@ -105,15 +190,23 @@ void AlarmJournalWindow::setDeliveryText(const QString& text) {
     Notifications->setVisible(!text.isEmpty());
 }
 
+void AlarmJournalWindow::Add(const AlarmEvent& event) {
+    if (reading_ > 0) {
+        late_.append(event);
+    } else if (isVisible()) {
+        model_->AddNewest(event);
+    }
+}
+
 bool AlarmJournalWindow::ExportCsv(const QString& path) {
-    if (const Status saved = SaveWholeFile(path, JournalCsv(entries_)); !saved.ok()) {
+    if (const Status saved = SaveWholeFile(path, JournalCsv(entries())); !saved.ok()) {
         op_.beep();
         op_.message(saved.message, AppTitle(), OperatorIcon::Error);
         return false;
     }
     op_.message(QStringLiteral("Journal exporté dans « %1 » (%2 événements).")
                     .arg(QDir::toNativeSeparators(path))
-                    .arg(entries_.size()),
+                    .arg(entries().size()),
                 AppTitle(), OperatorIcon::Information);
     return true;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAbstractTableModel>
 #include <QList>
 #include <QWidget>
 #include <functional>
@@ -8,14 +9,36 @@
 
 class QLabel;
 class QPushButton;
-class QTableWidget;
+class QTableView;
 
 namespace merival {
 
 class AlarmJournal;
 class Operator;
 
-// "Alarmes > Journal": every alarm event, newest first, exportable as CSV.
+// The events shown, newest first; a new one goes on top, the oldest beyond `capacity` go.
+class AlarmJournalModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    explicit AlarmJournalModel(qsizetype capacity, QObject* parent = nullptr);
+
+    [[nodiscard]] int rowCount(const QModelIndex& parent = {}) const override;
+    [[nodiscard]] int columnCount(const QModelIndex& parent = {}) const override;
+    [[nodiscard]] QVariant data(const QModelIndex& index, int role) const override;
+    [[nodiscard]] QVariant headerData(int section, Qt::Orientation orientation,
+                                      int role) const override;
+
+    void SetEntries(QList<AlarmEvent> entries);
+    void AddNewest(const AlarmEvent& event);
+    [[nodiscard]] const QList<AlarmEvent>& entries() const { return rows_; }
+
+private:
+    QList<AlarmEvent> rows_;
+    qsizetype capacity_;
+};
+
+// "Alarmes > Journal": every alarm event, newest first, exportable as CSV. The journal is read
+// when the window is shown; events that happen meanwhile are added one by one.
 class AlarmJournalWindow : public QWidget {
     Q_OBJECT
 public:
@@ -29,11 +52,11 @@ public:
     // Writes the rows shown; false (with a message) when the file could not be written.
     bool ExportCsv(const QString& path);
 
-    [[nodiscard]] const QList<AlarmEvent>& entries() const { return entries_; }
+    [[nodiscard]] const QList<AlarmEvent>& entries() const { return model_->entries(); }
     // The state of the notifications, under the table; empty hides the line.
     void setDeliveryText(const QString& text);
 
-    QTableWidget* Tableau = nullptr;
+    QTableView* Tableau = nullptr;
     QPushButton* Actualiser = nullptr;
     QPushButton* Exporter = nullptr;
     QPushButton* Fermer = nullptr;
@@ -45,11 +68,16 @@ Q_SIGNALS:
 
 private:
     void Fill(const QList<merival::AlarmEvent>& entries);
+    void Add(const merival::AlarmEvent& event);
 
     AlarmJournal& journal_;
     Operator& op_;
     std::function<QString()> askPath_;
-    QList<AlarmEvent> entries_;
+    AlarmJournalModel* model_ = nullptr;
+    // Reads asked for and not answered yet, and the events that came after the last one asked:
+    // its answer cannot hold them.
+    int reading_ = 0;
+    QList<AlarmEvent> late_;
 };
 
 }  // namespace merival

@@ -12,11 +12,15 @@
 
 #include "base/IniFile.h"
 #include "base/Operator.h"
+#include "base/windows/WindowFit.h"
 #include "config/AppInfo.h"
 #include "config/ChannelStore.h"
 
 namespace merival {
 namespace {
+
+// Beyond this a limit or deadband is a typing slip, not a measurement.
+constexpr double kHuge = 1e15;
 
 QLineEdit* NumberField(QWidget* parent, const QString& name, int n) {
     auto* field = new QLineEdit(parent);
@@ -39,7 +43,10 @@ AlarmSettingsDialog::AlarmSettingsDialog(const ChannelStore& store, Operator& op
       mainUnit_(std::move(mainUnit)) {
     setObjectName(QStringLiteral("Seuils"));
     setWindowTitle(AppTitle() + QStringLiteral(" - Seuils d'alarme"));
+    setWindowFlag(Qt::Dialog);
     BuildControls();
+    PlaceOnOwnerWhenShown(this);
+    BindDialogKeys(this, Valider, Abandon);
 }
 
 void AlarmSettingsDialog::BuildControls() {
@@ -224,6 +231,18 @@ std::optional<AlarmSettings> AlarmSettingsDialog::Read() {
                               .arg(what, field->text().trimmed(), separator));
             return std::nullopt;
         }
+        // Limits that only keep numbers sane are not worth naming.
+        if ((*value < min && min <= -kHuge) || (*value > max && max >= kHuge)) {
+            Refuse(field, QStringLiteral("%1 : « %2 » est hors des valeurs admises.")
+                              .arg(what, field->text().trimmed()));
+            return std::nullopt;
+        }
+        if (*value < min && max >= kHuge) {
+            Refuse(field,
+                   QStringLiteral("%1 : « %2 » est inférieur à %3.")
+                       .arg(what, field->text().trimmed(), TypedNumber(min, decimalSeparator_)));
+            return std::nullopt;
+        }
         if (*value < min || *value > max) {
             Refuse(field, QStringLiteral("%1 doit être compris entre %2 et %3.")
                               .arg(what, TypedNumber(min, decimalSeparator_),
@@ -232,7 +251,6 @@ std::optional<AlarmSettings> AlarmSettingsDialog::Read() {
         }
         return value;
     };
-    constexpr double kHuge = 1e15;
     for (int n = 0; n < kChannelCount; ++n) {
         const QString voie = QStringLiteral("Voie %1 : ").arg(n);
         ChannelAlarmSettings& c = s.channels[n];

@@ -17,6 +17,7 @@
 
 #include "base/Operator.h"
 #include "base/Windows1252.h"
+#include "base/windows/WindowFit.h"
 #include "config/ChannelStore.h"
 #include "measure/MeasureState.h"
 #include "serial/SerialSettings.h"
@@ -296,6 +297,7 @@ void ConfigW::BuildControls() {
     outer->addStretch(1);
     connect(Commande1, &QPushButton::clicked, this, &ConfigW::Commande1_Click);
     connect(Commande2, &QPushButton::clicked, this, &ConfigW::Commande2_Click);
+    BindDialogKeys(this, Commande1, Commande2);
 }
 
 void ConfigW::RefuseUnstorableText(QLineEdit* box) {

@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
 
     SilentOperator op;
     TraficLigne window(log, op);
-    window.setGeometry(window.screen()->availableGeometry().adjusted(40, 40, -40, -40));
+    window.setGeometry(window.screen()->availableGeometry());
     window.show();
     int code = 1;
     QTimer::singleShot(seconds * 1000, &window, [&] {

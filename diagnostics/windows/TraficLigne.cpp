@@ -17,6 +17,7 @@
 
 #include "base/Operator.h"
 #include "base/SaveFile.h"
+#include "base/windows/WindowFit.h"
 #include "config/AppInfo.h"
 #include "diagnostics/ExchangeLog.h"
 #include "shell/FileDialogs.h"
@@ -195,6 +196,7 @@ TraficLigne::TraficLigne(ExchangeLog& log, Operator& op, QWidget* parent)
     layout->addLayout(controls);
     layout->addWidget(Echanges, 1);
     resize(1100, 640);
+    PlaceOnOwnerWhenShown(this);
 
     refresh_.setInterval(kRefreshMs);
     connect(&refresh_, &QTimer::timeout, this, &TraficLigne::Refresh);
@@ -274,7 +276,6 @@ void TraficLigne::BuildExchanges() {
     Echanges->setWordWrap(false);
     // Cut in the middle, so that the CRC at the end of a frame stays in view.
     Echanges->setTextElideMode(Qt::ElideMiddle);
-    Echanges->horizontalHeader()->setStretchLastSection(true);
     const QFontMetrics fm(fontMetrics());
     QFont bold = font();
     bold.setBold(true);
@@ -286,7 +287,10 @@ void TraficLigne::BuildExchanges() {
         fm.horizontalAdvance(QStringLiteral("Base")),
         QFontMetrics(bold).horizontalAdvance(QStringLiteral("Réponse trop longue")),
         fm.horizontalAdvance(QStringLiteral("Temps de réponse")),
-        fixed.horizontalAdvance(QStringLiteral("01 03 00 00 00 08 | 44 0C"))};
+        fixed.horizontalAdvance(QStringLiteral("01 03 00 00 00 08 | 44 0C")),
+        // A whole reply of eight registers; longer ones are whole in their tooltip.
+        fixed.horizontalAdvance(QStringLiteral("01 03 10") + QStringLiteral(" 00").repeated(16) +
+                                QStringLiteral(" | 00 00"))};
     for (int column = 0; column < static_cast<int>(std::size(widths)); ++column) {
         Echanges->setColumnWidth(column, widths[column] + 16);
     }

@@ -12,6 +12,7 @@
 
 #include "base/IniFile.h"
 #include "base/Operator.h"
+#include "base/windows/WindowFit.h"
 #include "history/HistoryCapability.h"
 #include "history/HistoryRecorder.h"
 #include "history/Storage.h"
@@ -113,6 +114,7 @@ void HistoryMenu::Courbes_Click() {
 void HistoryMenu::BuildExportDialog() {
     export_ = std::make_unique<QDialog>();
     export_->setWindowTitle(QStringLiteral("Historique - Exporter"));
+    PlaceOnOwnerWhenShown(export_.get());
     ExportDebut =
         new QDateTimeEdit(QDateTime(QDate::currentDate().addDays(-1), QTime(0, 0)), export_.get());
     ExportFin =

@@ -1,14 +1,15 @@
 #include "history/windows/TrendWindow.h"
 
+#include <QCategoryAxis>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDateTimeAxis>
 #include <QDateTimeEdit>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLegendMarker>
 #include <QLineSeries>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QSqlDatabase>
 #include <QThread>
@@ -18,7 +19,9 @@
 #include <QtCharts/QChartView>
 #include <functional>
 
+#include "base/windows/WindowFit.h"
 #include "history/Storage.h"
+#include "history/TrendAxes.h"
 #include "shell/FileDialogs.h"
 
 namespace merival {
@@ -72,10 +75,8 @@ protected:
 private:
     std::pair<double, double> Range() const {
         const auto axes = chart()->axes(Qt::Horizontal);
-        const auto* axis = axes.isEmpty() ? nullptr : qobject_cast<QDateTimeAxis*>(axes.first());
-        return axis == nullptr ? std::pair{0.0, 0.0}
-                               : std::pair{double(axis->min().toMSecsSinceEpoch()),
-                                           double(axis->max().toMSecsSinceEpoch())};
+        const auto* axis = axes.isEmpty() ? nullptr : qobject_cast<QValueAxis*>(axes.first());
+        return axis == nullptr ? std::pair{0.0, 0.0} : std::pair{axis->min(), axis->max()};
     }
     double TimeAt(QPointF position) const {
         const auto [from, to] = Range();
@@ -94,9 +95,48 @@ namespace {
 const QString kConnection = QStringLiteral("merival-history-courbes");
 constexpr qint64 kHourMs = 3600LL * 1000;
 
-QString Number(double value, QChar decimal) {
-    QString text = QString::number(value, 'g', 6);
-    return text.replace(u'.', decimal);
+const QString kDateFormat = QStringLiteral("dd/MM/yyyy HH:mm");
+
+// One line that never asks for width: it is cut to what the window gives it, and the tooltip
+// holds it whole.
+class ReadOut : public QLabel {
+public:
+    explicit ReadOut(QWidget* parent) : QLabel(parent) {
+        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+        setMinimumWidth(0);
+    }
+    void setWholeText(const QString& text) {
+        whole_ = text;
+        setToolTip(text);
+        Elide();
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QLabel::resizeEvent(event);
+        Elide();
+    }
+
+private:
+    void Elide() {
+        setText(fontMetrics().elidedText(whole_, Qt::ElideRight, contentsRect().width()));
+    }
+
+    QString whole_;
+};
+
+// The axis' labels and grid lines at the given marks only.
+void SetTicks(QCategoryAxis* axis, const QList<AxisTick>& ticks) {
+    for (const QString& label : axis->categoriesLabels()) {
+        axis->remove(label);
+    }
+    axis->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+    axis->setStartValue(axis->min());
+    for (const AxisTick& tick : ticks) {
+        if (tick.at > axis->min() && tick.at <= axis->max()) {
+            axis->append(tick.label, tick.at);
+        }
+    }
 }
 
 }  // namespace
@@ -105,7 +145,8 @@ TrendWindow::TrendWindow(QString databasePath, QChar decimal, QWidget* parent)
     : QWidget(parent), path_(std::move(databasePath)), decimal_(decimal) {
     setWindowTitle(QStringLiteral("Historique - Courbes"));
     setObjectName(QStringLiteral("TrendWindow"));
-    resize(1100, 650);
+    resize(1000, 650);
+    PlaceOnOwnerWhenShown(this);
 
     Periode = new QComboBox(this);
     Periode->setObjectName(QStringLiteral("Periode"));
@@ -115,13 +156,12 @@ TrendWindow::TrendWindow(QString databasePath, QChar decimal, QWidget* parent)
     Debut = new QDateTimeEdit(QDateTime::currentDateTime().addDays(-1), this);
     Fin = new QDateTimeEdit(QDateTime::currentDateTime(), this);
     for (QDateTimeEdit* edit : {Debut, Fin}) {
-        edit->setDisplayFormat(QStringLiteral("dd/MM/yyyy HH:mm"));
+        edit->setObjectName(edit == Debut ? QStringLiteral("Debut") : QStringLiteral("Fin"));
+        edit->setDisplayFormat(kDateFormat);
         edit->setCalendarPopup(true);
-        connect(edit, &QDateTimeEdit::dateTimeChanged, this, [this] {
-            if (Periode->currentIndex() == Chosen) {
-                ShowPeriod(Chosen);
-            }
-        });
+        // A date being typed is taken once whole (Enter, leaving the field, or the calendar).
+        edit->setKeyboardTracking(false);
+        connect(edit, &QDateTimeEdit::dateTimeChanged, this, &TrendWindow::ChooseTypedPeriod);
     }
     auto* bar = new QHBoxLayout;
     bar->addWidget(new QLabel(QStringLiteral("Période :"), this));
@@ -129,36 +169,43 @@ TrendWindow::TrendWindow(QString databasePath, QChar decimal, QWidget* parent)
     bar->addWidget(Debut);
     bar->addWidget(new QLabel(QStringLiteral("au"), this));
     bar->addWidget(Fin);
+    bar->addStretch();
+    // The channels and the picture on a second line: both fit a 1024-pixel screen.
+    auto* channels = new QHBoxLayout;
     for (int n = 0; n < 4; ++n) {
         Voie[n] = new QCheckBox(QStringLiteral("Voie %1").arg(n), this);
         Voie[n]->setChecked(true);
         connect(Voie[n], &QCheckBox::toggled, this, [this] { Refresh(); });
-        bar->addWidget(Voie[n]);
+        channels->addWidget(Voie[n]);
     }
-    bar->addStretch();
+    channels->addStretch();
     Image = new QPushButton(QStringLiteral("Enregistrer l'image"), this);
     Image->setObjectName(QStringLiteral("Image"));
-    bar->addWidget(Image);
+    channels->addWidget(Image);
     connect(Image, &QPushButton::clicked, this, &TrendWindow::SaveImageClick);
 
     view_ = new TrendChartView(new QChart, this);
     view_->setRenderHint(QPainter::Antialiasing);
     view_->chart()->legend()->setAlignment(Qt::AlignBottom);
+    connect(view_->chart(), &QChart::plotAreaChanged, this, &TrendWindow::UpdateTicks,
+            Qt::QueuedConnection);
     view_->rangeChosen = [this](qint64 from, qint64 to) {
         zoomed_ = true;
         Query({from, std::max(to, from + 1000)});
     };
     view_->reset = [this] { ShowPeriod(Period(Periode->currentIndex())); };
-    view_->hovered = [this](qint64 ms) { Curseur->setText(ValuesAt(ms)); };
-    view_->setMouseTracking(true);
-    Curseur = new QLabel(this);
+    auto* readOut = new ReadOut(this);
+    Curseur = readOut;
     Curseur->setObjectName(QStringLiteral("Curseur"));
-    Curseur->setText(
+    readOut->setWholeText(
         QStringLiteral("Molette : zoom ; glisser : déplacer ; double clic : période "
                        "entière."));
+    view_->hovered = [this](qint64 ms) { ShowValuesAt(ms); };
+    view_->setMouseTracking(true);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(bar);
+    layout->addLayout(channels);
     layout->addWidget(view_, 1);
     layout->addWidget(Curseur);
 
@@ -226,8 +273,6 @@ void TrendWindow::ShowPeriod(Period period) {
         Periode->setCurrentIndex(period);  // comes back here
         return;
     }
-    Debut->setEnabled(period == Chosen);
-    Fin->setEnabled(period == Chosen);
     zoomed_ = false;
     const HistoryPeriod shown = CurrentPeriod();
     // Fresh data about every pixel column, between 2 s and a minute.
@@ -238,6 +283,28 @@ void TrendWindow::ShowPeriod(Period period) {
         live_->start();
     }
     Query(shown);
+}
+
+void TrendWindow::ChooseTypedPeriod() {
+    if (showingFields_) {
+        return;
+    }
+    if (Periode->currentIndex() != Chosen) {
+        Periode->setCurrentIndex(Chosen);  // shows the period typed
+    } else {
+        ShowPeriod(Chosen);
+    }
+}
+
+void TrendWindow::ShowInFields(HistoryPeriod period) {
+    // The fields follow the period shown, except while the operator is typing in them.
+    showingFields_ = true;
+    for (auto [edit, ms] : {std::pair{Debut, period.fromMs}, std::pair{Fin, period.toMs}}) {
+        if (!edit->hasFocus()) {
+            edit->setDateTime(QDateTime::fromMSecsSinceEpoch(ms));
+        }
+    }
+    showingFields_ = false;
 }
 
 void TrendWindow::Refresh() {
@@ -276,18 +343,17 @@ void TrendWindow::Query(HistoryPeriod period) {
 void TrendWindow::Draw(const TrendData& data, HistoryPeriod period) {
     data_ = data;
     shown_ = period;
+    if (Periode->currentIndex() != Chosen) {
+        ShowInFields(period);
+    }
     QChart* chart = view_->chart();
     chart->removeAllSeries();
     for (QAbstractAxis* axis : chart->axes()) {
         chart->removeAxis(axis);
         delete axis;
     }
-    auto* time = new QDateTimeAxis;
-    const qint64 span = period.toMs - period.fromMs;
-    time->setFormat(span <= 26 * kHourMs ? QStringLiteral("HH:mm") : QStringLiteral("dd/MM HH:mm"));
-    time->setRange(QDateTime::fromMSecsSinceEpoch(period.fromMs),
-                   QDateTime::fromMSecsSinceEpoch(period.toMs));
-    time->setTickCount(9);
+    auto* time = new QCategoryAxis;
+    time->setRange(double(period.fromMs), double(period.toMs));
     chart->addAxis(time, Qt::AlignBottom);
     chart->setTitle(data.status.ok()
                         ? (data.series.isEmpty()
@@ -295,24 +361,27 @@ void TrendWindow::Draw(const TrendData& data, HistoryPeriod period) {
                                : QString())
                         : data.status.message);
 
-    QHash<QString, QValueAxis*> unitAxes;
+    QHash<QString, QCategoryAxis*> unitAxes;
     QHash<QString, std::pair<double, double>> unitRanges;
     int colour = 0;
     for (const TrendSeries& s : data.series) {
-        QValueAxis*& axis = unitAxes[s.unit];
+        QCategoryAxis*& axis = unitAxes[s.unit];
         if (axis == nullptr) {
-            axis = new QValueAxis;
+            axis = new QCategoryAxis;
             axis->setTitleText(s.unit.isEmpty() ? QStringLiteral("(sans unité)") : s.unit);
+            // One set of horizontal lines, the first unit's: more would cross each other.
+            axis->setGridLineVisible(unitAxes.size() == 1);
             chart->addAxis(axis, unitAxes.size() % 2 == 1 ? Qt::AlignLeft : Qt::AlignRight);
             unitRanges[s.unit] = {std::numeric_limits<double>::max(),
                                   std::numeric_limits<double>::lowest()};
         }
         auto& [low, high] = unitRanges[s.unit];
         const QColor color = QColor::fromHsv((colour++ * 67) % 360, 200, 200);
+        const QString name = QStringLiteral("Voie %1 %2 (%3)").arg(s.channel).arg(s.name, s.unit);
         bool first = true;
         for (const QList<QPointF>& segment : s.segments) {
             auto* line = new QLineSeries;
-            line->setName(QStringLiteral("Voie %1 %2 (%3)").arg(s.channel).arg(s.name, s.unit));
+            line->setName(name);
             line->replace(segment);
             line->setColor(color);
             for (const QPointF& p : segment) {
@@ -335,9 +404,31 @@ void TrendWindow::Draw(const TrendData& data, HistoryPeriod period) {
         const double margin =
             high > low ? (high - low) * 0.05 : std::max(1.0, std::abs(low) * 0.05);
         it.value()->setRange(low - margin, high + margin);
-        it.value()->applyNiceNumbers();
     }
+    UpdateTicks();
     Q_EMIT drawn();
+}
+
+void TrendWindow::UpdateTicks() {
+    // About one time label per 110 pixels and one value label per 45.
+    const QRectF area = view_->chart()->plotArea();
+    const int across = std::max(2, int(area.width() / 110));
+    const int up = std::max(2, int(area.height() / 45));
+    const auto axes = view_->chart()->axes();
+    for (QAbstractAxis* a : axes) {
+        auto* axis = qobject_cast<QCategoryAxis*>(a);
+        if (axis == nullptr) {
+            continue;
+        }
+        const bool horizontal = axis->orientation() == Qt::Horizontal;
+        const int count = horizontal ? across : up;
+        if (axis->property("ticks").toInt() == count && axis->count() > 0) {
+            continue;  // the labels do not change with the plot area's small moves
+        }
+        axis->setProperty("ticks", count);
+        SetTicks(axis, horizontal ? TimeTicks(qint64(axis->min()), qint64(axis->max()), count)
+                                  : ValueTicks(axis->min(), axis->max(), count, decimal_));
+    }
 }
 
 QString TrendWindow::ValuesAt(qint64 ms) const {
@@ -369,17 +460,55 @@ QString TrendWindow::ValuesAt(qint64 ms) const {
         }
         if (found) {
             const QString value = bounds.first == bounds.second
-                                      ? Number(bounds.first, decimal_)
-                                      : Number(bounds.first, decimal_) + QStringLiteral(" à ") +
-                                            Number(bounds.second, decimal_);
+                                      ? PlainNumber(bounds.first, decimal_)
+                                      : PlainNumber(bounds.first, decimal_) +
+                                            QStringLiteral(" à ") +
+                                            PlainNumber(bounds.second, decimal_);
             lines << QStringLiteral("Voie %1 %2 : %3 %4").arg(s.channel).arg(s.name, value, s.unit);
         }
     }
     return lines.join(QStringLiteral("   "));
 }
 
+QString TrendWindow::ImageCaption() const {
+    const auto date = [](qint64 ms) {
+        return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("dd/MM/yyyy HH:mm:ss"));
+    };
+    QStringList channels;
+    for (const TrendSeries& s : data_.series) {
+        const QString channel =
+            QStringLiteral("Voie %1").arg(s.channel) +
+            (s.tag.trimmed().isEmpty() ? QString()
+                                       : QStringLiteral(" « %1 »").arg(s.tag.trimmed()));
+        if (!channels.contains(channel)) {
+            channels << channel;
+        }
+    }
+    return QStringLiteral("Du %1 au %2").arg(date(shown_.fromMs), date(shown_.toMs)) +
+           (channels.isEmpty() ? QString()
+                               : QStringLiteral(" — ") + channels.join(QStringLiteral(", ")));
+}
+
+void TrendWindow::ShowValuesAt(qint64 ms) {
+    static_cast<ReadOut*>(Curseur)->setWholeText(ValuesAt(ms));
+}
+
 bool TrendWindow::SaveImage(const QString& path) {
-    return view_->grab().save(path, "PNG");
+    const QPixmap chart = view_->grab();
+    const QString caption = ImageCaption();
+    const QFontMetrics metrics(font());
+    const QRect line(10, 0, chart.width() - 20, 0);
+    const QRect text =
+        metrics.boundingRect(line, Qt::AlignLeft | Qt::TextWordWrap, caption).adjusted(0, 0, 0, 12);
+    QImage image(chart.width(), chart.height() + text.height(), QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    painter.setFont(font());
+    painter.setPen(Qt::black);
+    painter.drawText(text.translated(0, 6), Qt::AlignLeft | Qt::TextWordWrap, caption);
+    painter.drawPixmap(0, text.height(), chart);
+    painter.end();
+    return image.save(path, "PNG");
 }
 
 void TrendWindow::SaveImageClick() {

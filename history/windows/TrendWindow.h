@@ -33,19 +33,24 @@ public:
     void ShowPeriod(Period period);
     // Asks again for the period shown (live update, zoom, pan).
     void Refresh();
-    // The chart as a PNG file; false when it could not be written.
+    // The chart as a PNG file, under a line naming the period and the channels' tags; false
+    // when it could not be written.
     bool SaveImage(const QString& path);
+    [[nodiscard]] QString ImageCaption() const;
 
     [[nodiscard]] const TrendData& data() const { return data_; }
     [[nodiscard]] HistoryPeriod shownPeriod() const { return shown_; }
     // The values under a time, one line per curve, as the cursor shows them.
     [[nodiscard]] QString ValuesAt(qint64 ms) const;
+    // Puts them in the read-out, as the cursor does.
+    void ShowValuesAt(qint64 ms);
 
     QComboBox* Periode = nullptr;
     QDateTimeEdit* Debut = nullptr;
     QDateTimeEdit* Fin = nullptr;
     std::array<QCheckBox*, 4> Voie{};
     QPushButton* Image = nullptr;
+    // The values under the cursor, cut to the window's width (whole in its tooltip).
     QLabel* Curseur = nullptr;
     QChartView* chartView() const;
 
@@ -61,6 +66,10 @@ protected:
 private:
     void Query(HistoryPeriod period);
     void Draw(const TrendData& data, HistoryPeriod period);
+    // Labels at round values and times, as many as the plot area holds.
+    void UpdateTicks();
+    void ShowInFields(HistoryPeriod period);
+    void ChooseTypedPeriod();
     void SaveImageClick();
     HistoryPeriod CurrentPeriod() const;
 
@@ -73,6 +82,7 @@ private:
     QTimer* settle_ = nullptr;
     int generation_ = 0;
     bool zoomed_ = false;
+    bool showingFields_ = false;
     TrendData data_;
     HistoryPeriod shown_;
 };

@@ -22,6 +22,7 @@
 #include <QVBoxLayout>
 
 #include "base/Operator.h"
+#include "base/windows/WindowFit.h"
 #include "config/AppInfo.h"
 #include "logger/LoggerExport.h"
 #include "shell/FileDialogs.h"
@@ -131,6 +132,8 @@ Extraction::Extraction(Operator& op, QWidget* parent) : QWidget(parent, Qt::Wind
     connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
     connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
     connect(Command3, &QPushButton::clicked, this, [this] { Command3_Click(); });
+    PlaceOnOwnerWhenShown(this);
+    BindDialogKeys(this, nullptr, Command2);
 }
 
 Extraction::~Extraction() = default;

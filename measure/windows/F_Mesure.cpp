@@ -197,6 +197,9 @@ void F_Mesure::BuildControls() {
     Acquitter->setObjectName(QStringLiteral("Acquitter"));
     Acquitter->hide();
     connect(Acquitter, &QPushButton::clicked, this, &F_Mesure::acknowledge);
+    EtatLiaison = new QLabel(this);
+    EtatLiaison->setObjectName(QStringLiteral("EtatLiaison"));
+    EtatLiaison->hide();
     Clignotement.setInterval(kBlinkMs);
     connect(&Clignotement, &QTimer::timeout, this, [this] {
         blinkOn_ = !blinkOn_;
@@ -231,6 +234,20 @@ void F_Mesure::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     // The rows keep their design geometry; a maximised window shows them centred.
     Feuille->move(qMax(0, (width() - Feuille->width()) / 2), 0);
+    PlaceLinkState();
+}
+
+void F_Mesure::setLinkState(const QString& text) {
+    EtatLiaison->setText(text);
+    EtatLiaison->setVisible(!text.isEmpty());
+    PlaceLinkState();
+}
+
+void F_Mesure::PlaceLinkState() {
+    // At the foot of the window, never over the rows and their buttons.
+    const int h = EtatLiaison->sizeHint().height();
+    const int top = qMax(Feuille->geometry().bottom() + 1, height() - h - 4);
+    EtatLiaison->setGeometry(8, top, qMax(0, width() - 16), h);
 }
 
 void F_Mesure::PlaceRows(const PaneLayout& layout) {
@@ -268,6 +285,7 @@ void F_Mesure::PlaceRows(const PaneLayout& layout) {
     Feuille->resize(X(kFrameLeft * 2 + kFrameWidth), Y(buttonTop + kButtonHeight + kButtonGap));
     setMinimumSize(Feuille->size());
     Feuille->move(qMax(0, (width() - Feuille->width()) / 2), 0);
+    PlaceLinkState();
 }
 
 void F_Mesure::Form_Load() {

@@ -84,6 +84,9 @@ public:
     [[nodiscard]] RowAlarm rowAlarm(int channel) const {
         return rowAlarm_.at(static_cast<size_t>(channel));
     }
+    // A line of its own under the rows, for the state of what goes on beside the measurement
+    // (the publication's link); empty hides it.
+    void setLinkState(const QString& text);
 
     MeasureTicker Minuterie1;
     std::array<QLabel*, kChannelCount> Etiquette1{};
@@ -95,6 +98,7 @@ public:
     QLabel* Dessin2 = nullptr;
     QPushButton* Commande1 = nullptr;
     QPushButton* Acquitter = nullptr;
+    QLabel* EtatLiaison = nullptr;
     QTimer Clignotement;  // the blinking of rows waiting for acknowledgement
 
     // Geometry chosen at design time (twips); the rows move only through LayOutChannelPanes.
@@ -121,6 +125,7 @@ protected:
 private:
     void BuildControls();
     void PlaceRows(const PaneLayout& layout);
+    void PlaceLinkState();
     void Form_Unload();
     // Lines too long for the label end in "…"; the whole tag is then its tooltip.
     void SetTagText(int channel, const QString& title);

@@ -10,6 +10,7 @@
 
 #include "base/IniFile.h"
 #include "base/Operator.h"
+#include "base/windows/WindowFit.h"
 #include "publish/MqttLink.h"
 #include "shell/FileDialogs.h"
 
@@ -48,6 +49,7 @@ QWidget* FileRow(QLineEdit* edit) {
 PublishDialog::PublishDialog(Operator& op, QWidget* parent) : QWidget(parent), op_(op) {
     setObjectName(QStringLiteral("PublishDialog"));
     setWindowTitle(kTitle);
+    setWindowFlag(Qt::Dialog);
     Actif = new QCheckBox(QStringLiteral("Publier les valeurs"), this);
     Actif->setObjectName(QStringLiteral("Actif"));
     Hote = Field(this, "Hote");
@@ -72,6 +74,7 @@ PublishDialog::PublishDialog(Operator& op, QWidget* parent) : QWidget(parent), o
     Resultat = new QLabel(this);
     Resultat->setObjectName(QStringLiteral("Resultat"));
     Resultat->setWordWrap(true);
+    Resultat->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     auto* form = new QFormLayout(this);
     form->addRow(Actif);
@@ -91,6 +94,8 @@ PublishDialog::PublishDialog(Operator& op, QWidget* parent) : QWidget(parent), o
     buttons->addWidget(Annuler);
     form->addRow(buttons);
     form->addRow(Resultat);
+    PlaceOnOwnerWhenShown(this);
+    BindDialogKeys(this, Valider, Annuler);
 
     // TLS changes the usual port.
     connect(FichierCA, &QLineEdit::textEdited, this, [this](const QString& text) {
@@ -159,15 +164,27 @@ void PublishDialog::Tester_Click() {
             [this](LinkState state, const QString& text) {
                 if (state == LinkState::Connected) {
                     EndTest(QStringLiteral("Connexion réussie : %1.").arg(text));
-                } else if (state == LinkState::Refused || state == LinkState::Reconnecting) {
+                } else if (state == LinkState::Refused) {
                     EndTest(QStringLiteral("Échec : %1.").arg(text));
+                } else if (state == LinkState::Reconnecting) {
+                    // The link would try again; for a test this first try is the answer.
+                    const qsizetype open = text.lastIndexOf(u'(');
+                    const QString reason =
+                        open >= 0 && text.endsWith(u')') ? text.mid(open + 1).chopped(1) : text;
+                    EndTest(QStringLiteral("Échec : connexion à %1:%2 impossible (%3).")
+                                .arg(Hote->text().trimmed())
+                                .arg(Port->value())
+                                .arg(reason));
                 }
             });
     Tester->setEnabled(false);
-    Resultat->setText(QStringLiteral("Test en cours..."));
+    ShowResult(QStringLiteral("Test en cours…"));
     if (const Status started = test_->Start(WithFilesIn(settings(), QDir::current()));
         !started.ok()) {
-        EndTest(QStringLiteral("Échec : %1").arg(started.message));
+        // The link may have told its refusal already: the test ends once.
+        if (test_) {
+            EndTest(QStringLiteral("Échec : %1").arg(started.message));
+        }
         return;
     }
     testGuard_.start(kTestGuardMs);
@@ -175,7 +192,7 @@ void PublishDialog::Tester_Click() {
 
 void PublishDialog::EndTest(const QString& result) {
     testGuard_.stop();
-    Resultat->setText(result);
+    ShowResult(result);
     Tester->setEnabled(true);
     if (test_) {
         // Not deleted from inside its own signal.
@@ -183,6 +200,15 @@ void PublishDialog::EndTest(const QString& result) {
         test_.release()->deleteLater();
     }
     Q_EMIT testFinished(result);
+}
+
+void PublishDialog::ShowResult(const QString& text) {
+    Resultat->setText(KeepGuillemets(text));
+    // A long answer wraps over more lines: the dialog grows to show them all.
+    layout()->activate();
+    if (const int needed = heightForWidth(width()); needed > height()) {
+        resize(width(), needed);
+    }
 }
 
 void PublishDialog::Valider_Click() {

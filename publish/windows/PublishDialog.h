@@ -55,6 +55,7 @@ Q_SIGNALS:
 
 private:
     void EndTest(const QString& result);
+    void ShowResult(const QString& text);
 
     Operator& op_;
     std::unique_ptr<MqttLink> test_;

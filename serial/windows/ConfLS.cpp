@@ -16,6 +16,7 @@
 #include <QWindow>
 
 #include "base/IniFile.h"
+#include "base/windows/WindowFit.h"
 #include "config/AppInfo.h"
 #include "engine/MeasurementEngine.h"
 #include "serial/QtSerialPort.h"
@@ -165,6 +166,8 @@ ConfLS::ConfLS(SerialSettings& settings, MeasurementEngine& engine, Operator& op
     connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
     connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
     connect(Command3, &QPushButton::clicked, this, [this] { Command3_Click(); });
+    PlaceOnOwnerWhenShown(this);
+    BindDialogKeys(this, Command1, Command3);
 }
 
 ConfLS::~ConfLS() = default;

@@ -114,6 +114,28 @@ TEST(AlarmSettings, QuotesWrittenByHandGroupTheCommandArguments) {
     }
 }
 
+// What the program saves is not taken for a hand-written line on the next start, whatever
+// escapes QSettings gave it; a unit without a limit is neither saved nor read.
+TEST(AlarmSettings, SavedSettingsComeBackTheSame) {
+    test::CurrentTempDir dir;
+    for (const QString& arguments : {QStringLiteral("-t\tx \"a\\b\""), QStringLiteral("a\u0018b 1"),
+                                     QStringLiteral("-!") + QChar(0) + QStringLiteral("merival 7"),
+                                     QStringLiteral("@x ; y=1")}) {
+        SCOPED_TRACE(arguments.toStdString());
+        const QString path =
+            dir.filePath(QString::number(qHash(arguments)) + QStringLiteral(".ini"));
+        AlarmSettings s;
+        s.arguments = arguments;
+        SaveAlarmSettings(*OpenIni(path), s);
+        EXPECT_EQ(LoadAlarmSettings(*OpenIni(path)).arguments, arguments);
+    }
+    ASSERT_TRUE(dir.write(QStringLiteral("merival.ini"),
+                          "[Alarmes]\nVoie0\\Unite=pH\nVoie1\\Unite=pH\nVoie1\\SeuilBas=6\n"));
+    const AlarmSettings read = LoadAlarmSettings(*OpenIni());
+    EXPECT_EQ(read.channels[0].unit, QString());
+    EXPECT_EQ(read.channels[1].unit, QStringLiteral("pH"));
+}
+
 TEST(AlarmSettings, TypedNumbersUseTheLocaleSeparatorOnly) {
     EXPECT_EQ(ParseTypedNumber(QStringLiteral(" 7,25 "), u','), 7.25);
     EXPECT_EQ(ParseTypedNumber(QStringLiteral("-,5"), u','), -0.5);

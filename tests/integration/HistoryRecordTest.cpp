@@ -122,6 +122,13 @@ TEST_F(HistoryRecord, RecordedTextsAreThoseShownInTheSamePasses) {
     EXPECT_TRUE(csv.contains(";1;Bassin;pH;HS;;;;;;;;HS;")) << csv.toStdString();
     EXPECT_EQ(history({QStringLiteral("--from"), QStringLiteral("2026-13-01")}).first, 2);
     EXPECT_EQ(history({QStringLiteral("--db"), QStringLiteral("absent.sqlite")}).first, 1);
+    // Help and version are answers, not bad arguments, whatever else is given.
+    const auto [helped, help] =
+        history({QStringLiteral("--voie"), QStringLiteral("1"), QStringLiteral("--help")});
+    EXPECT_EQ(helped, 0);
+    EXPECT_TRUE(help.startsWith("usage : merival-history")) << help.toStdString();
+    EXPECT_EQ(history({QStringLiteral("--version")}),
+              std::pair(0, QByteArray("merival-history 2.19\n")));
 }
 
 // SIGKILL at random moments: the file stays whole, the next run records again, and at most

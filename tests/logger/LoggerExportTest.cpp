@@ -138,7 +138,7 @@ TEST(LoggerExport, ExistingOutputIsOverwrittenOrAppendedOnAnswer) {
     EXPECT_TRUE(no.shown[0].question);
     EXPECT_EQ(no.shown[0].text,
               U("Le fichier  'pH-mètre_Bassin A.xls'  existe déjà.\nVoulez-vous l'écraser ? "));
-    EXPECT_EQ(no.shown[0].icon, OperatorIcon::Error);
+    EXPECT_EQ(no.shown[0].icon, OperatorIcon::Question);
     EXPECT_EQ(no.shown[0].title, QStringLiteral("Titre"));
     EXPECT_EQ(dir.read(name), golden + golden);
     ExpectFinished(no);

@@ -26,6 +26,7 @@
 #include "serial/SerialSettings.h"
 #include "serial/Transport.h"
 #include "serial/windows/ConfLS.h"
+#include "ui/UiFakes.h"
 
 using namespace merival;
 using merival::test::CurrentTempDir;
@@ -221,14 +222,18 @@ TEST(ConfLS, ValiderSavesAbandonAndCloseBoxRevert) {
     const SerialSettings edited{1, 2, 1, 0};
     const struct {
         const char* name;
-        int command;  // 0: the close box
+        int command;  // 0: the close box; with a key, the button that has the focus (-1: none)
+        int key;
         bool polling;
         SerialSettings after;
     } rows[] = {
-        {"Valider", 1, false, edited},
-        {"Abandon", 3, false, stored},
-        {"close box", 0, false, stored},
-        {"close box during a poll", 0, true, edited},
+        {"Valider", 1, 0, false, edited},
+        {"Abandon", 3, 0, false, stored},
+        {"close box", 0, 0, false, stored},
+        {"close box during a poll", 0, 0, true, edited},
+        {"Enter", -1, Qt::Key_Return, false, edited},
+        {"Escape", -1, Qt::Key_Escape, false, stored},
+        {"Enter on Abandon", 3, Qt::Key_Enter, false, stored},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -237,7 +242,12 @@ TEST(ConfLS, ValiderSavesAbandonAndCloseBoxRevert) {
         b.option("Option2", 2)->click();
         b.option("Option1", 0)->click();
         b.state.PollInProgress = row.polling;
-        if (row.command == 0) {
+        if (row.key != 0) {
+            QWidget* focus = row.command > 0 ? static_cast<QWidget*>(b.command(row.command))
+                                             : b.option("Option1", 0);
+            focus->setFocus();
+            test::PressKey(focus, row.key);
+        } else if (row.command == 0) {
             b.dialog.close();
         } else {
             b.command(row.command)->click();
@@ -245,7 +255,8 @@ TEST(ConfLS, ValiderSavesAbandonAndCloseBoxRevert) {
         EXPECT_FALSE(b.dialog.isVisible());
         EXPECT_EQ(b.settings, row.after);
         EXPECT_EQ(b.selection(), row.after);
-        EXPECT_EQ(b.stored(), WriteSerialSettingsText(row.command == 1 ? edited : stored));
+        const bool saved = std::string(row.name) == "Valider" || row.key == Qt::Key_Return;
+        EXPECT_EQ(b.stored(), WriteSerialSettingsText(saved ? edited : stored));
         EXPECT_TRUE(b.op.shown.empty());
     }
 }

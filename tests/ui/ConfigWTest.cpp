@@ -450,6 +450,34 @@ TEST_F(ConfigWTest, OkBuildsTitlesBeforeShowingTheMainWindow) {
     EXPECT_FALSE(window->isVisible());
 }
 
+// Enter is OK and Escape is ABANDON; an address being typed is checked first, as a click on
+// OK would check it.
+TEST_F(ConfigWTest, EnterIsOkOnceTheAddressIsCheckedAndEscapeIsAbandon) {
+    Load();
+    QApplication::setActiveWindow(window.get());
+    window->AdresseStation[0]->setFocus();
+    window->AdresseStation[0]->setText("15");
+    store.setAddress(0, "15");
+    test::PressKey(window->AdresseStation[0], Qt::Key_Return);
+    ASSERT_EQ(op.texts(), QStringList{"Erreur d'adresse"});
+    EXPECT_EQ(mainShown, 0);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->focusWidget(), window->AdresseStation[0]);
+
+    window->AdresseStation[0]->setText("6");
+    store.setAddress(0, "6");
+    test::PressKey(window->AdresseStation[0], Qt::Key_Enter);
+    EXPECT_EQ(mainShown, 1);
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_TRUE(dir.read("config.txt").contains("\"6\"")) << dir.read("config.txt").toStdString();
+
+    window->show();
+    store.setTag(2, "Oublié");
+    test::PressKey(window->Texte2[2], Qt::Key_Escape);
+    EXPECT_EQ(mainShown, 2);
+    EXPECT_EQ(store.Record(2).Tag, "Sortie, eau") << "abandoned: back to the file";
+}
+
 TEST_F(ConfigWTest, FailedSaveIsReportedAndTheDialogStaysOpen) {
     Load();
     ASSERT_TRUE(QFile::remove(dir.filePath("config.txt")));

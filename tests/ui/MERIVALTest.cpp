@@ -14,9 +14,9 @@
 #include "common/ScriptedOperator.h"
 #include "common/TempDir.h"
 #include "config/windows/ConfigW.h"
+#include "diagnostics/ExchangeLog.h"
 #include "diagnostics/windows/TraficLigne.h"
 #include "measure/windows/F_Mesure.h"
-#include "diagnostics/ExchangeLog.h"
 #include "shell/App.h"
 #include "shell/MERIVAL.h"
 #include "ui/UiFakes.h"
@@ -189,6 +189,23 @@ TEST_F(MERIVALTest, AfterAbandonMesureLoadsANewWindow) {
     EXPECT_TRUE(port->isOpen());
     EXPECT_TRUE(app->state().StopKey.isEmpty());
     EXPECT_TRUE(second->Minuterie1.isActive());
+}
+
+// The measurement window covers the status bar: it shows the link state on a line of its own,
+// under the rows, from the moment it opens.
+TEST_F(MERIVALTest, TheLinkStateShowsWhileMeasuring) {
+    StartToMainWindow();
+    main->setLinkState("MQTT : connecté à courtier:1883");
+    main->Mesure_Click();
+    F_Mesure* window = app->measureWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->EtatLiaison->text(), "MQTT : connecté à courtier:1883");
+    EXPECT_TRUE(window->EtatLiaison->isVisible());
+    EXPECT_GT(window->EtatLiaison->geometry().top(), window->Feuille->geometry().bottom());
+    main->setLinkState("MQTT : reconnexion à courtier:1883 (courtier injoignable)");
+    EXPECT_TRUE(window->EtatLiaison->text().startsWith("MQTT : reconnexion"));
+    main->setLinkState({});
+    EXPECT_FALSE(window->EtatLiaison->isVisible());
 }
 
 TEST_F(MERIVALTest, ConfigurationAndLoggerCommandsShowTheirDialogs) {

@@ -57,10 +57,28 @@ TEST(PublishDialogTest, SavesTheSectionAndTestsTheConnection) {
     ASSERT_TRUE(PumpFor([&] { return tested == 2; }));
     EXPECT_TRUE(dialog.Resultat->text().startsWith("Échec : "))
         << dialog.Resultat->text().toStdString();
+    EXPECT_FALSE(dialog.Resultat->text().contains("reconnexion")) << "a test is one first try";
+
+    // A long answer wraps, and the dialog grows to show all of it.
+    dialog.Utilisateur->setText("exploitant");
+    dialog.FichierMotDePasse->setText(
+        dir.filePath(QStringLiteral("mot de passe du courtier de la station ").repeated(4)));
+    dialog.Tester->click();
+    ASSERT_EQ(tested, 3);
+    const QRect result = dialog.Resultat->geometry();
+    EXPECT_TRUE(dialog.Resultat->text().contains("mot de passe du courtier"));
+    EXPECT_LE(result.bottom(), dialog.contentsRect().bottom());
+    EXPECT_GE(result.height(), dialog.Resultat->heightForWidth(result.width()));
+    dialog.Utilisateur->clear();
+    dialog.FichierMotDePasse->clear();
 
     int saved = 0;
     QObject::connect(&dialog, &PublishDialog::saved, &dialog, [&] { ++saved; });
-    dialog.Valider_Click();
+    test::PressKey(dialog.Prefixe, Qt::Key_Escape);
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(saved, 0);
+    dialog.show();
+    test::PressKey(dialog.Prefixe, Qt::Key_Return);
     ASSERT_EQ(saved, 1);
     EXPECT_FALSE(dialog.isVisible());
     const QString ini = QString::fromUtf8(dir.read("merival.ini"));

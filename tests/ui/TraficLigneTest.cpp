@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTableView>
@@ -67,6 +68,10 @@ TEST_F(TraficLigneTest, FollowsTheLineUnlessScrolledOrPausedAndFaultsStandOut) {
     EXPECT_TRUE(silence.data(Qt::BackgroundRole).isValid());
     EXPECT_EQ(window.Statistiques->item(1, 1)->text(), "75");  // Voie 1: requests
     EXPECT_EQ(window.Statistiques->item(0, 3)->text(), "15");  // Voie 0: silences
+    // A whole reply fits its column: no byte cut out of the middle.
+    const QModelIndex reply = window.Echanges->model()->index(298, 7);
+    const QFontMetrics fixed(reply.data(Qt::FontRole).value<QFont>());
+    EXPECT_GE(window.Echanges->columnWidth(7), fixed.horizontalAdvance(reply.data().toString()));
 
     // The operator scrolls up: the rows stay where they are while exchanges come.
     QScrollBar* bar = window.Echanges->verticalScrollBar();

@@ -5,6 +5,10 @@
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#ifdef QT_WIDGETS_LIB
+#include <QApplication>
+#include <QKeyEvent>
+#endif
 #include <QString>
 #include <QThread>
 #include <functional>
@@ -101,6 +105,14 @@ public:
     std::vector<Request> requests;
     std::function<void()> duringExchange;
 };
+
+#ifdef QT_WIDGETS_LIB
+// A key pressed in a widget: what the widget leaves goes up to its window, as typing does.
+inline void PressKey(QWidget* widget, int key) {
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+    QApplication::sendEvent(widget, &press);
+}
+#endif
 
 // Runs the event loop until the condition holds or the generous limit is reached; the result
 // says which. Never used to judge speed.

@@ -2,6 +2,7 @@
 //
 //   merival-history [--from DATE] [--to DATE] [--voie N] [--db FILE]
 //   merival-history --rapport-alarmes [--from DATE] [--to DATE] [--db FILE]
+//   merival-history --help | --version
 //
 // The second form prints the alarm-management report of the journal instead: by default from
 // the first event to now.
@@ -17,6 +18,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "config/AppInfo.h"
 #include "history/HistoryQuery.h"
 #include "history/Storage.h"
 #include "notify/AlarmReport.h"
@@ -29,10 +31,20 @@ void PrintError(const QString& text) {
     std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
 }
 
+const char kUsage[] =
+    "usage : merival-history [--from DATE] [--to DATE] [--voie N] [--db FICHIER]\n"
+    "        merival-history --rapport-alarmes [--from DATE] [--to DATE] [--db FICHIER]\n"
+    "  L'historique enregistré, en CSV sur la sortie standard ; --rapport-alarmes : le\n"
+    "  rapport de gestion des alarmes du journal (par défaut du premier événement à maintenant).\n"
+    "  DATE : AAAA-MM-JJ ou AAAA-MM-JJ HH:MM, heure locale ; --to inclut le jour ou la minute.\n"
+    "  --voie N : la voie 0 à 3 seule ; --db : le fichier (historique.sqlite du dossier).\n"
+    "  --help : cette aide ; --version : la version.\n";
+
 struct Options {
     ExportRequest request;
     QString path;
     bool alarmReport = false;
+    bool done = false;  // --help or --version answered
 };
 
 std::optional<Options> ParseOptions(const QStringList& arguments) {
@@ -44,6 +56,17 @@ std::optional<Options> ParseOptions(const QStringList& arguments) {
         if (arguments[i] == QStringLiteral("--rapport-alarmes")) {
             options.alarmReport = true;
             continue;
+        }
+        if (arguments[i] == QStringLiteral("--help") || arguments[i] == QStringLiteral("-h")) {
+            std::fputs(kUsage, stdout);
+            options.done = true;
+            return options;
+        }
+        if (arguments[i] == QStringLiteral("--version")) {
+            std::printf("merival-history %s\n",
+                        qPrintable(QString::number(VersionNumber(), 'f', 2)));
+            options.done = true;
+            return options;
         }
         QString name = arguments[i];
         QString value;
@@ -128,6 +151,9 @@ int Run() {
     const std::optional<Options> options = ParseOptions(QCoreApplication::arguments());
     if (!options) {
         return 2;
+    }
+    if (options->done) {
+        return std::fflush(stdout) == 0 ? 0 : 1;
     }
     const QString connection = QStringLiteral("merival-history");
     if (options->alarmReport) {

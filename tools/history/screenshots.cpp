@@ -1,9 +1,12 @@
 // Pictures of the trend window over 24 hours and 30 days of a history file, into a folder.
 // For the README: the month that bench_history generates, under a virtual display:
 //
-//   xvfb-run -a merival-history-screenshots build/bench-history/historique.sqlite docs/screenshots
+//   xvfb-run -a -s "-screen 0 1024x768x24" merival-history-screenshots
+//       build/bench-history/historique.sqlite docs/screenshots
+// (scripts/screenshots.sh does it).
 
 #include <QApplication>
+#include <QScreen>
 #include <QTimer>
 #include <cstdio>
 
@@ -20,7 +23,8 @@ int main(int argc, char** argv) {
     }
     const QString out = QString::fromLocal8Bit(argv[2]);
     merival::TrendWindow window(QString::fromLocal8Bit(argv[1]), u',');
-    window.resize(1280, 720);
+    // The whole screen: the pictures show what a 1024 x 768 screen holds.
+    window.setGeometry(window.screen()->availableGeometry());
     window.show();
     // Channels 1 and 3 (pH, conductivity): a readable picture.
     window.Voie[0]->setChecked(false);
@@ -39,7 +43,7 @@ int main(int argc, char** argv) {
                  window.shownPeriod().toMs - window.shownPeriod().fromMs < 29 * 24 * 3600000LL)) {
                 return;
             }
-            window.Curseur->setText(window.ValuesAt(window.shownPeriod().toMs - 3 * 3600000LL));
+            window.ShowValuesAt(window.shownPeriod().toMs - 3 * 3600000LL);
             window.grab().save(out + u'/' + QString::fromLatin1(shots[shot].second));
             std::printf("%s\n", shots[shot].second);
             if (++shot == 2) {

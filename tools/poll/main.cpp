@@ -3,7 +3,8 @@
 // line per polled channel: "Voie <n>", a tab, the value text with its CR LF turned into tabs.
 //
 //   merival-poll [--count N] [--interval MS] [--record] [--mqtt [--mqtt-config FILE]]
-//                [--trace] [--stats] [--alarms]
+//                [--trace] [--stats] [--alarms] [--web]
+//   merival-poll --web-user NAME [--role lecture|operateur]
 //
 // --record writes every reading into "historique.sqlite" as the desktop program does (the
 // retention of merival.ini applies); a file that cannot be used is reported and polling goes on.
@@ -13,6 +14,8 @@
 // --alarms evaluates the alarms of merival.ini, journals them and runs their command; each
 // event is printed after the value lines of its pass: "Alarme", channel, event, value text,
 // separated by tabs.
+// --web serves the web view of merival.ini's [Web] section while polling; --web-user adds a
+// user of its users file or sets their role and password (read from the terminal or stdin).
 //
 // Exit status: 0 after N passes or on SIGINT/SIGTERM (the pass in progress ends after its
 // current channel, as with ABANDON); 1 when an option, a file or the port cannot be used.
@@ -43,6 +46,8 @@
 #include "notify/Notifier.h"
 #include "publish/PublishingCapability.h"
 #include "serial/SerialSettings.h"
+#include "tools/poll/PollWeb.h"
+#include "web/WebView.h"
 
 namespace merival {
 namespace {
@@ -60,6 +65,9 @@ void PrintError(const QString& text) {
 }
 
 struct Options {
+    bool web = false;
+    QString webUser;
+    QString webRole = QStringLiteral("lecture");
     std::optional<long long> count;  // passes; none = until a signal
     int intervalMs = 1000;
     bool record = false;
@@ -90,7 +98,8 @@ std::optional<Options> ParseOptions(const QStringList& arguments) {
             value = name.mid(equals + 1);
             name = name.left(equals);
         } else if ((name == QStringLiteral("--count") || name == QStringLiteral("--interval") ||
-                    name == QStringLiteral("--mqtt-config")) &&
+                    name == QStringLiteral("--mqtt-config") ||
+                    name == QStringLiteral("--web-user") || name == QStringLiteral("--role")) &&
                    i + 1 < arguments.size()) {
             value = arguments[++i];
         }
@@ -120,10 +129,18 @@ std::optional<Options> ParseOptions(const QStringList& arguments) {
             options.trace = true;
         } else if (name == QStringLiteral("--stats") && value.isEmpty()) {
             options.stats = true;
+        } else if (name == QStringLiteral("--web") && equals < 0) {
+            options.web = true;
+        } else if (name == QStringLiteral("--web-user") && !value.isEmpty()) {
+            options.webUser = value;
+        } else if (name == QStringLiteral("--role") && !value.isEmpty()) {
+            options.webRole = value;
         } else {
             PrintError(QStringLiteral("option inconnue : « %1 »\nusage : merival-poll [--count N] "
                                       "[--interval MS] [--record] [--mqtt [--mqtt-config "
-                                      "FICHIER]] [--trace] [--stats] [--alarms]")
+                                      "FICHIER]] [--trace] [--stats] [--alarms] [--web]\n"
+                                      "        merival-poll --web-user NOM [--role "
+                                      "lecture|operateur]")
                            .arg(arguments[i]));
             return std::nullopt;
         }
@@ -204,6 +221,9 @@ int Run(QCoreApplication& app) {
     if (!options) {
         return 1;
     }
+    if (!options->webUser.isEmpty()) {
+        return SetWebUserFromConsole(options->webUser, options->webRole);
+    }
 
     if (!Readable(QStringLiteral("config.txt")) || !Readable(QStringLiteral("PortCom.dat"))) {
         return 1;
@@ -244,6 +264,7 @@ int Run(QCoreApplication& app) {
     choice.alarms = options->alarms;
     choice.notifications = options->alarms;
     choice.publishing = options->mqtt;
+    choice.web = options->web;
     choice.console = {options->trace, options->stats, PrintToStderr};
     if (publicationIni) {
         choice.iniDirectory = QFileInfo(publicationIni->fileName()).absoluteDir();
@@ -268,7 +289,18 @@ int Run(QCoreApplication& app) {
             }
         }
     }
+    if (WebView* web = capabilities.web()) {
+        if (!web->settings().active) {
+            PrintError(QStringLiteral("serveur web non configuré dans « %1 » ([Web], Actif=true)")
+                           .arg(IniPath()));
+            return 1;
+        }
+        QObject::connect(web, &WebView::failed, &app, PrintError);
+    }
     capabilities.start();
+    if (WebView* web = capabilities.web(); web != nullptr && web->port() == 0) {
+        return 1;
+    }
     if (PublishingCapability* publishing = capabilities.publishing();
         publishing != nullptr && !publishing->startStatus().ok()) {
         PrintError(publishing->startStatus().message);
