@@ -289,6 +289,35 @@ TEST(WebServer, OtherAddressesNeedALoginAndTheOperatorRole) {
               401);
     EXPECT_EQ(post("/api/acquitter", {server.origin, basic}).status, 403);
 
+    // A live page ends with its session; another session's page goes on.
+    const QUrl live(QStringLiteral("ws://127.0.0.2:%1/api/direct").arg(server.port));
+    QWebSocket readerPage;
+    QWebSocket opPage;
+    int readerMessages = 0;
+    int opMessages = 0;
+    bool readerClosed = false;
+    QObject::connect(&readerPage, &QWebSocket::textMessageReceived, &readerPage,
+                     [&] { ++readerMessages; });
+    QObject::connect(&opPage, &QWebSocket::textMessageReceived, &opPage, [&] { ++opMessages; });
+    QObject::connect(&readerPage, &QWebSocket::disconnected, &readerPage,
+                     [&] { readerClosed = true; });
+    for (auto [page, cookieHeader] : {std::pair{&readerPage, readerCookie}, {&opPage, opCookie}}) {
+        QNetworkRequest request(live);
+        request.setRawHeader("Origin", server.origin.mid(8));
+        request.setRawHeader("Cookie", cookieHeader.mid(8));
+        page->open(request);
+    }
+    Wait([&] { return readerMessages == 1 && opMessages == 1; });
+    ASSERT_EQ(readerMessages, 1);
+    EXPECT_EQ(post("/api/deconnexion", {server.origin, readerCookie, readerToken}).status, 200);
+    Wait([&] { return readerClosed; });
+    EXPECT_TRUE(readerClosed);
+    EXPECT_EQ(get("/api/mesures", {readerCookie}).status, 401);
+    server.Pass({Reading(0, QStringLiteral("6.50 pH"), 6.5)});
+    Wait([&] { return opMessages == 2; });
+    EXPECT_EQ(opMessages, 2);
+    EXPECT_EQ(readerMessages, 1);
+
     Wait([&] { return server.journal.size() >= 4; });
     EXPECT_EQ(server.acknowledged, QStringList{QStringLiteral("oscar")});
     QStringList journal;
