@@ -83,9 +83,9 @@ WebServer::WebServer(WebSettings settings, LiveState& live, WebHooks hooks)
 }
 
 WebServer::~WebServer() {
-    for (QWebSocket* client : std::as_const(clients_)) {
-        client->disconnect(this);
-        delete client;
+    for (const LiveClient& client : std::as_const(clients_)) {
+        client.socket->disconnect(this);
+        delete client.socket;
     }
     if (databaseOpen_) {
         CloseStorage(kConnection);
@@ -296,6 +296,7 @@ WebServer::Reply WebServer::Post(const QHttpServerRequest& request, const QStrin
     }
     if (path == u"/api/deconnexion") {
         sessions_.Close(CookieValue(request.value("cookie"), kCookie));
+        DropEndedSessions();
         return {200,
                 kJson,
                 "{}",
@@ -477,33 +478,56 @@ void WebServer::AcceptWebSockets() {
     while (hasPendingWebSocketConnections()) {
         QWebSocket* client = nextPendingWebSocketConnection().release();
         const QNetworkRequest handshake = client->request();
-        const bool allowed =
-            client->requestUrl().path() == u"/api/direct" &&
-            HostAllowed(handshake.rawHeader("Host")) &&
-            SameOrigin(client->origin().toLatin1(), {}, handshake.rawHeader("Host"),
-                       settings_.tls()) &&
-            Identify(handshake.rawHeader("Cookie"), handshake.rawHeader("Authorization")).known;
+        const QByteArray cookies = handshake.rawHeader("Cookie");
+        const bool allowed = client->requestUrl().path() == u"/api/direct" &&
+                             HostAllowed(handshake.rawHeader("Host")) &&
+                             SameOrigin(client->origin().toLatin1(), {},
+                                        handshake.rawHeader("Host"), settings_.tls()) &&
+                             Identify(cookies, handshake.rawHeader("Authorization")).known;
         if (!allowed) {
             client->close(QWebSocketProtocol::CloseCodePolicyViolated);
             client->deleteLater();
             continue;
         }
-        clients_.append(client);
+        QByteArray session = CookieValue(cookies, kCookie);
+        if (!settings_.loginRequired() || !sessions_.Alive(session, NowMs())) {
+            session.clear();
+        }
+        clients_.append({client, session});
         connect(client, &QWebSocket::disconnected, this, [this, client] {
-            clients_.removeOne(client);
+            clients_.removeIf([client](const LiveClient& c) { return c.socket == client; });
             client->deleteLater();
         });
         client->sendTextMessage(QString::fromUtf8(PassJson(live_.Snapshot())));
     }
 }
 
+void WebServer::DropEndedSessions() {
+    QList<QWebSocket*> ended;
+    for (const LiveClient& client : std::as_const(clients_)) {
+        if (!client.session.isEmpty() && !sessions_.Alive(client.session, NowMs())) {
+            ended << client.socket;
+        }
+    }
+    // Apart from the loop: a close may take the socket out of the list at once.
+    for (QWebSocket* socket : std::as_const(ended)) {
+        socket->close(QWebSocketProtocol::CloseCodePolicyViolated,
+                      QStringLiteral("Session terminée"));
+    }
+}
+
 void WebServer::Push() {
+    DropEndedSessions();
     if (clients_.isEmpty()) {
         return;
     }
     const QString message = QString::fromUtf8(PassJson(live_.Snapshot()));
-    for (QWebSocket* client : std::as_const(clients_)) {
-        client->sendTextMessage(message);
+    // A copy: a failed send may take its socket out of the list at once.
+    const QList<LiveClient> clients = clients_;
+    for (const LiveClient& client : clients) {
+        if (client.socket->state() == QAbstractSocket::ConnectedState) {
+            client.socket->sendTextMessage(message);
+        }
     }
 }
 

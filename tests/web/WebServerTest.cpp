@@ -6,6 +6,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QSettings>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -49,7 +50,8 @@ void Wait(const std::function<bool()>& done, int ms = 5000) {
 // A web view on a free port of `address`, with two users and recorded hooks.
 class Server {
 public:
-    explicit Server(const QString& address) {
+    explicit Server(const QString& address,
+                    const std::function<void(QSettings&, const QTemporaryDir&)>& more = {}) {
         usersFile = dir.filePath(QStringLiteral("utilisateurs.txt"));
         EXPECT_TRUE(
             SetWebUser(usersFile, QStringLiteral("lea"), WebRole::Reader, "lecture-seule").ok());
@@ -60,6 +62,9 @@ public:
         ini.setValue(QStringLiteral("Web/Adresse"), address);
         ini.setValue(QStringLiteral("Web/Port"), 0);
         ini.setValue(QStringLiteral("Web/FichierUtilisateurs"), QStringLiteral("utilisateurs.txt"));
+        if (more) {
+            more(ini, dir);
+        }
         WebView::Sources sources;
         sources.iniDirectory = QDir(dir.path());
         sources.stats = [] {
@@ -350,6 +355,35 @@ TEST(WebServer, OtherAddressesNeedALoginAndTheOperatorRole) {
               401);
     EXPECT_EQ(post("/api/acquitter", {server.origin, basic}).status, 403);
 
+    // A live page ends with its session; another session's page goes on.
+    const QUrl live(QStringLiteral("ws://127.0.0.2:%1/api/direct").arg(server.port));
+    QWebSocket readerPage;
+    QWebSocket opPage;
+    int readerMessages = 0;
+    int opMessages = 0;
+    bool readerClosed = false;
+    QObject::connect(&readerPage, &QWebSocket::textMessageReceived, &readerPage,
+                     [&] { ++readerMessages; });
+    QObject::connect(&opPage, &QWebSocket::textMessageReceived, &opPage, [&] { ++opMessages; });
+    QObject::connect(&readerPage, &QWebSocket::disconnected, &readerPage,
+                     [&] { readerClosed = true; });
+    for (auto [page, cookieHeader] : {std::pair{&readerPage, readerCookie}, {&opPage, opCookie}}) {
+        QNetworkRequest request(live);
+        request.setRawHeader("Origin", server.origin.mid(8));
+        request.setRawHeader("Cookie", cookieHeader.mid(8));
+        page->open(request);
+    }
+    Wait([&] { return readerMessages == 1 && opMessages == 1; });
+    ASSERT_EQ(readerMessages, 1);
+    EXPECT_EQ(post("/api/deconnexion", {server.origin, readerCookie, readerToken}).status, 200);
+    Wait([&] { return readerClosed; });
+    EXPECT_TRUE(readerClosed);
+    EXPECT_EQ(get("/api/mesures", {readerCookie}).status, 401);
+    server.Pass({Reading(0, QStringLiteral("6.50 pH"), 6.5)});
+    Wait([&] { return opMessages == 2; });
+    EXPECT_EQ(opMessages, 2);
+    EXPECT_EQ(readerMessages, 1);
+
     Wait([&] { return server.journal.size() >= 4; });
     EXPECT_EQ(server.acknowledged, QStringList{QStringLiteral("oscar")});
     QStringList journal;
@@ -395,6 +429,50 @@ TEST(WebServer, PushesEveryPassToOwnOriginOnly) {
               QStringLiteral("active"));
     EXPECT_EQ(last[QStringLiteral("voies")][0][QStringLiteral("texte")].toString(),
               QStringLiteral("6.50 pH"));
+}
+
+// HTTPS with the configured certificate: the cookie is Secure, the push channel is wss, and
+// plain HTTP on that port gets nothing.
+TEST(WebServer, ServesOverTlsWithSecureCookies) {
+    Server server(QStringLiteral("127.0.0.2"), [](QSettings& ini, const QTemporaryDir& dir) {
+        QProcess openssl;
+        openssl.setWorkingDirectory(dir.path());
+        openssl.start("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
+                                  "cle.pem", "-out", "cert.pem", "-days", "1", "-subj",
+                                  "/CN=127.0.0.2", "-addext", "subjectAltName=IP:127.0.0.2"});
+        ASSERT_TRUE(openssl.waitForFinished(60000) && openssl.exitCode() == 0);
+        ini.setValue(QStringLiteral("Web/Certificat"), QStringLiteral("cert.pem"));
+        ini.setValue(QStringLiteral("Web/Cle"), QStringLiteral("cle.pem"));
+    });
+    ASSERT_NE(server.port, 0);
+    const QList<QSslCertificate> ca =
+        QSslCertificate::fromPath(server.dir.filePath(QStringLiteral("cert.pem")));
+    ASSERT_EQ(ca.size(), 1);
+    const QString a = QStringLiteral("127.0.0.2");
+    const QByteArray origin = "Origin: https://127.0.0.2:" + QByteArray::number(server.port);
+    EXPECT_EQ(Http(server.port, "GET", "/connexion", {}, {}, a, ca).status, 200);
+    const Response login = Http(server.port, "POST", "/api/connexion", {origin},
+                                R"({"nom":"lea","motdepasse":"lecture-seule"})", a, ca);
+    ASSERT_EQ(login.status, 200);
+    EXPECT_TRUE(login.header("Set-Cookie").contains("; Secure"))
+        << login.header("Set-Cookie").toStdString();
+    const QByteArray cookie = login.header("Set-Cookie").split(';').first();
+    EXPECT_EQ(Http(server.port, "GET", "/api/mesures", {"Cookie: " + cookie}, {}, a, ca).status,
+              200);
+    EXPECT_EQ(Http(server.port, "GET", "/connexion", {}, {}, a).status, 0) << "no plain HTTP";
+
+    QWebSocket page;
+    QSslConfiguration config = page.sslConfiguration();
+    config.setCaCertificates(ca);
+    page.setSslConfiguration(config);
+    int messages = 0;
+    QObject::connect(&page, &QWebSocket::textMessageReceived, &page, [&] { ++messages; });
+    QNetworkRequest request(QUrl(QStringLiteral("wss://127.0.0.2:%1/api/direct").arg(server.port)));
+    request.setRawHeader("Origin", origin.mid(8));
+    request.setRawHeader("Cookie", cookie);
+    page.open(request);
+    Wait([&] { return messages == 1; });
+    EXPECT_EQ(messages, 1);
 }
 
 TEST(WebMetrics, LabelsEscapedCountersOnlyForChannelsThatExchanged) {
