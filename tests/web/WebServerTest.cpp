@@ -15,6 +15,7 @@
 #include "alarms/AlarmJournal.h"
 #include "common/HttpClient.h"
 #include "publish/Messages.h"
+#include "web/ApiParameters.h"
 #include "web/WebAccess.h"
 #include "web/WebUsers.h"
 #include "web/WebView.h"
@@ -180,6 +181,66 @@ TEST(WebAccess, OriginsCookiesThrottleAndSessions) {
     EXPECT_EQ(sessions.Find(s.id + "0", 0), nullptr);
     EXPECT_EQ(sessions.Find({}, 0), nullptr);
     EXPECT_EQ(sessions.Find(s.id, 2 * WebSessions::kIdleMs + 1), nullptr);
+}
+
+TEST(WebUsers, TextWrittenReadsBackTheSameUsers) {
+    const QByteArray print = "$argon2id$v=19$m=8,t=1,p=1$CikF9ysuCzDhtIeLE/gXpw$8hmgbhfy3ztAV4SH";
+    int skipped = 0;
+    const QList<WebUser> users =
+        ParseWebUsers("  lea:lecture:" + print + " \r\n# x:y\n\nlea:" + "operateur:" + print +
+                          "\nzoe:admin:" + print + "\nx:lecture:" + print + ":y\nbob:lecture:$",
+                      &skipped);
+    ASSERT_EQ(users.size(), 1);
+    EXPECT_EQ(users[0].role, WebRole::Operator) << "the last line of a name wins";
+    EXPECT_EQ(users[0].hash, print);
+    EXPECT_EQ(skipped, 3);
+    EXPECT_EQ(ParseWebUsers(WebUsersText(users), &skipped), users);
+    EXPECT_EQ(skipped, 0);
+}
+
+TEST(WebSettings, SavedSettingsReadBackTheSame) {
+    QTemporaryDir dir;
+    QSettings ini(dir.filePath(QStringLiteral("merival.ini")), QSettings::IniFormat);
+    const WebSettings defaults = LoadWebSettings(ini);
+    EXPECT_EQ(defaults, WebSettings{});
+    WebSettings s{true,
+                  QStringLiteral("::"),
+                  8443,
+                  QStringLiteral("a, b.pem"),
+                  QStringLiteral("c.pem"),
+                  QStringLiteral("u.txt")};
+    SaveWebSettings(ini, s);
+    EXPECT_EQ(LoadWebSettings(ini), s);
+}
+
+// Beyond the bounds, the span of a period times the chart's columns overflowed.
+TEST(WebApi, PeriodsWithinBoundsChannelsThatExist) {
+    const auto period = [](const char* query, bool open = false) {
+        return ApiPeriod(QUrlQuery(QString::fromLatin1(query)), open);
+    };
+    const std::optional<HistoryPeriod> ms = period("de=1000&a=2000");
+    ASSERT_TRUE(ms);
+    EXPECT_EQ(ms->fromMs, 1000);
+    EXPECT_EQ(ms->toMs, 2000);
+    for (const char* bad :
+         {"de=2000&a=1000", "de=1000&a=1000", "de=-1&a=1000", "de=1&a=x",
+          "de=-9000000000000000000&a=9000000000000000000", "de=0&a=253402300800001", "a=1000"}) {
+        EXPECT_FALSE(period(bad)) << bad;
+    }
+    const std::optional<HistoryPeriod> open = period("a=1000", true);
+    ASSERT_TRUE(open);
+    EXPECT_EQ(open->fromMs, kEarliestApiMs);
+    EXPECT_EQ(period("", true)->toMs, kLatestApiMs);
+    EXPECT_TRUE(period("de=2026-01-01&a=2026-01-01"));
+
+    EXPECT_EQ(ApiChannels(QStringLiteral("3,,1,3,4,-1,x,2")), (QList<int>{3, 1, 2}));
+    EXPECT_EQ(ApiChannels(QStringLiteral("9")), (QList<int>{0, 1, 2, 3}));
+    EXPECT_EQ(ApiChannel(QStringLiteral("4")), -1);
+    EXPECT_EQ(ApiColumns(QStringLiteral("99999")), 4000);
+
+    Server server(QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(Http(server.port, "GET", "/api/historique?de=-9000000000000000000&a=1").status, 400);
+    EXPECT_EQ(Http(server.port, "GET", "/api/journal?de=5&a=4").status, 400);
 }
 
 TEST(WebServer, LoopbackServesPagesApiAndNothingElse) {
