@@ -202,7 +202,8 @@ void TcpPort::Pull() const {
     QByteArray& target = settings_.mode == LinkMode::ModbusTcp ? raw_ : input_;
     const QByteArray chunk = socket_.readAll();
     const qsizetype room = std::max<qsizetype>(kMaxInput - target.size(), 0);
-    target.append(chunk.left(room));
+    // Copied, not shared: the chunk's buffer is far larger than the few bytes it holds.
+    target.append(QByteArrayView(chunk).first(std::min(room, chunk.size())));
     if (settings_.mode != LinkMode::ModbusTcp) {
         return;
     }
