@@ -20,7 +20,8 @@ public:
     void ReadEntries();
 
 Q_SIGNALS:
-    void entriesRead(const QList<merival::AlarmEvent>& entries);
+    // deliveries[i]: how entries[i] went out as a notification, empty when it did not.
+    void entriesRead(const QList<merival::AlarmEvent>& entries, const QStringList& deliveries);
     void failed(const QString& message);
 
 private:
