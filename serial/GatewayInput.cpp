@@ -15,8 +15,11 @@ quint16 Word(const QByteArray& bytes, qsizetype at) {
 
 }  // namespace
 
+// Appends copy through a view: a chunk read from the socket shares a buffer far larger than
+// the few bytes it holds, and the exchange log keeps replies.
 void GatewayInput::Deliver(const QByteArray& rtu) {
-    input_.append(rtu.left(std::max<qsizetype>(kMaxInput - input_.size(), 0)));
+    const qsizetype room = std::max<qsizetype>(kMaxInput - input_.size(), 0);
+    input_.append(QByteArrayView(rtu).first(std::min(room, rtu.size())));
 }
 
 void GatewayInput::feed(const QByteArray& bytes, NetworkFacts& facts) {
@@ -28,7 +31,7 @@ void GatewayInput::feed(const QByteArray& bytes, NetworkFacts& facts) {
         return;
     }
     // Whole frames leave raw_ at once, so it never holds more than one partial frame.
-    raw_.append(bytes);
+    raw_.append(QByteArrayView(bytes));
     qsizetype at = 0;
     while (raw_.size() - at >= kMbapHeader) {
         const int length = Word(raw_, at + 4);
