@@ -5,8 +5,11 @@
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <array>
 #include <cstring>
 #include <ctime>
+#include <thread>
+#include <vector>
 
 #include "common/TempDir.h"
 #include "history/CsvField.h"
@@ -246,6 +249,29 @@ TEST_F(HistoryTest, DamagedForeignOrNewerFilesAreRefusedAndLeftUntouched) {
         EXPECT_EQ(q.value(1).toInt(), 1);
     }
     CloseStorage(kRead);
+}
+
+// The history, the journal and the notifications open one new file at once, each from its own
+// thread: none of them may take the layout another is creating for a foreign one.
+TEST_F(HistoryTest, OpenersOfANewFileAtOnceAllAcceptIt) {
+    for (int round = 0; round < 40; ++round) {
+        const QString path = dir.filePath(QStringLiteral("new%1.sqlite").arg(round));
+        std::array<QString, 4> problems;
+        std::vector<std::thread> openers;
+        for (size_t n = 0; n < problems.size(); ++n) {
+            openers.emplace_back([&, n] {
+                const QString connection = QStringLiteral("opener-%1").arg(n);
+                problems[n] = OpenStorage(connection, path, StorageAccess::Write).status.message;
+                CloseStorage(connection);
+            });
+        }
+        for (std::thread& t : openers) {
+            t.join();
+        }
+        for (const QString& problem : problems) {
+            ASSERT_TRUE(problem.isEmpty()) << "round " << round << ": " << problem.toStdString();
+        }
+    }
 }
 
 // Texts are kept as models printed again from the numbers: every one comes back exactly,
