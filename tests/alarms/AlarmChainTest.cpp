@@ -199,10 +199,10 @@ TEST(AlarmChain, CsvLikeTheHistory) {
     qputenv("TZ", "Europe/Paris");
     tzset();
     const QByteArray csv = JournalCsv(
-        {{kStart.addSecs(1), -1, QStringLiteral("@Historique"), QStringLiteral("-150 mV"),
+        {{kStart.addSecs(2), 1, QStringLiteral("\t=2+2"), QStringLiteral("HS"), alarm_event::kLoss},
+         {kStart.addSecs(1), -1, QStringLiteral("@Historique"), QStringLiteral("-150 mV"),
           QStringLiteral("=1+1")},
          {kStart, 3, QStringLiteral("Sortie; \"B\""), QStringLiteral("HS"), alarm_event::kLoss},
-         {kStart.addSecs(2), 1, QStringLiteral("\t=2+2"), QStringLiteral("HS"), alarm_event::kLoss},
          {kStart.addSecs(-3600 * 24 * 200), 0, QStringLiteral("Bassin"),
           QStringLiteral("8,5 pH / 21,0 °C"), alarm_event::kHigh}});
     ASSERT_TRUE(csv.startsWith("\xEF\xBB\xBF"));
