@@ -200,9 +200,10 @@ void TcpPort::Pull() const {
         return;
     }
     QByteArray& target = settings_.mode == LinkMode::ModbusTcp ? raw_ : input_;
-    const QByteArray chunk = socket_.readAll();
+    // As many bytes as wait: readAll() takes the socket's whole chunk (32 kB) on every call.
+    const QByteArray chunk = socket_.read(socket_.bytesAvailable());
     const qsizetype room = std::max<qsizetype>(kMaxInput - target.size(), 0);
-    // Copied, not shared: the chunk's buffer is far larger than the few bytes it holds.
+    // Copied, not shared: a reply kept by the exchange log holds the buffer it stands in.
     target.append(QByteArrayView(chunk).first(std::min(room, chunk.size())));
     if (settings_.mode != LinkMode::ModbusTcp) {
         return;
