@@ -221,14 +221,14 @@ void QtSerialPort::OnReadyRead() {
     if (!serial_.isOpen()) {
         return;
     }
-    const QByteArray chunk = serial_.readAll();
+    // As many bytes as wait: readAll() takes the device's whole chunk (64 kB) on every call.
+    const QByteArray chunk = serial_.read(serial_.bytesAvailable());
     const qsizetype room = kMaxInput - input_.size();
     if (chunk.size() > room) {
         qCDebug(lcFrames) << "input full," << chunk.size() - qMax<qsizetype>(room, 0)
                           << "byte(s) dropped";
     }
-    // Copied, not shared: the chunk's buffer is tens of kilobytes for a few bytes, and a
-    // reply kept by the exchange log would hold all of it.
+    // Copied, not shared: a reply kept by the exchange log holds the buffer it stands in.
     input_.append(QByteArrayView(chunk).first(qBound<qsizetype>(0, room, chunk.size())));
 }
 

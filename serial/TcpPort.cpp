@@ -187,7 +187,8 @@ QByteArray TcpPort::readAll() {
 
 void TcpPort::Pull() const {
     if (socket_.bytesAvailable() > 0) {
-        input_.feed(socket_.readAll(), facts_);
+        // As many bytes as wait: readAll() takes the socket's whole chunk (32 kB) on every call.
+        input_.feed(socket_.read(socket_.bytesAvailable()), facts_);
     }
 }
 
