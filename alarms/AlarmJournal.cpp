@@ -9,8 +9,9 @@ namespace merival {
 namespace {
 
 QString CsvField(QString text) {
-    // A cell beginning so would be read as a formula: given as a formula holding the text.
-    if (!text.isEmpty() && QStringLiteral("=+-@").contains(text.front())) {
+    // A cell beginning so would be read as a formula (a spreadsheet drops a leading tab or CR
+    // first): given as a formula holding the text.
+    if (!text.isEmpty() && QStringLiteral("=+-@\t\r").contains(text.front())) {
         text = QStringLiteral("=\"") + QString(text).replace(u'"', QStringLiteral("\"\"")) + u'"';
     }
     if (!text.contains(u';') && !text.contains(u'"') && !text.contains(u'\r') &&

@@ -3,10 +3,12 @@
 #include <sqlite3.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
+#include <QThread>
 #include <QUrl>
 #include <QVariant>
 
@@ -17,6 +19,7 @@ namespace {
 
 // A file this small is checked page by page before it is written (well under a second).
 constexpr qint64 kCheckedWholeBytes = 32LL * 1024 * 1024;
+constexpr int kBusyMs = 2000;  // another connection's transaction is waited for this long
 
 const char* const kOurTables[] = {"hist_formes",           "hist_modeles",   "hist_blocs",
                                   "hist_minutes",          "hist_10minutes", "journal_alarmes",
@@ -124,6 +127,21 @@ int Prepare(sqlite3* db) {
     return Exec(db, "COMMIT") ? SQLITE_OK : sqlite3_extended_errcode(db);
 }
 
+// SQLite answers "busy" to a change of journal mode at once, without waiting, while another
+// connection opens the same new file: the change is tried again for as long as the busy
+// time-out of the other statements.
+bool WriteAheadLog(sqlite3* db) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!Exec(db, "PRAGMA journal_mode = WAL")) {
+        if ((sqlite3_errcode(db) & 0xFF) != SQLITE_BUSY || clock.elapsed() > kBusyMs) {
+            return false;
+        }
+        QThread::msleep(10);
+    }
+    return true;
+}
+
 struct Checked {
     QString problem;  // empty: fine
     bool refused = false;
@@ -138,9 +156,14 @@ Checked Check(sqlite3* db, const QString& name, StorageAccess access, qint64 siz
     qint64 id = 0;
     qint64 version = 0;
     QStringList tables;
-    if (!Integer(db, "PRAGMA application_id", &id) ||
-        !Integer(db, "PRAGMA user_version", &version) || !Tables(db, &tables)) {
-        return failed(QStringLiteral("Lecture impossible de"), sqlite3_extended_errcode(db));
+    // One read transaction: another connection creating the layout meanwhile is seen either
+    // before or after, never half-way (tables without their id: "another program").
+    const bool read = Exec(db, "BEGIN") && Integer(db, "PRAGMA application_id", &id) &&
+                      Integer(db, "PRAGMA user_version", &version) && Tables(db, &tables);
+    const int readCode = sqlite3_extended_errcode(db);
+    Exec(db, "ROLLBACK");
+    if (!read) {
+        return failed(QStringLiteral("Lecture impossible de"), readCode);
     }
     bool allOurs = true;
     for (const QString& table : tables) {
@@ -180,7 +203,7 @@ Checked Check(sqlite3* db, const QString& name, StorageAccess access, qint64 siz
             return {QStringLiteral("Le fichier « %1 » est endommagé.").arg(name), true};
         }
     }
-    if (!Exec(db, "PRAGMA journal_mode = WAL") || !Exec(db, "PRAGMA synchronous = NORMAL")) {
+    if (!WriteAheadLog(db) || !Exec(db, "PRAGMA synchronous = NORMAL")) {
         return failed(QStringLiteral("Préparation impossible de"), sqlite3_extended_errcode(db));
     }
     if (const int code = version < kStorageSchema ? Prepare(db) : SQLITE_OK; code != SQLITE_OK) {
@@ -259,7 +282,7 @@ StorageOpened OpenStorage(const QString& connection, const QString& path, Storag
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
         db.setDatabaseName(path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=2000"));
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyMs));
         if (access == StorageAccess::Read) {
             // While a program records, a reader does not even write the shared index of the
             // log: should that program have lost its locks, the reader reads the log on its own
@@ -270,7 +293,8 @@ StorageOpened OpenStorage(const QString& connection, const QString& path, Storag
                 QString::fromLatin1(QUrl::toPercentEncoding(info.absoluteFilePath(), "/")) +
                 (shared ? QStringLiteral("?readonly_shm=1") : QString()));
             db.setConnectOptions(
-                QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=2000"));
+                QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1")
+                    .arg(kBusyMs));
         }
         sqlite3* handle = db.open() ? StorageHandle(connection) : nullptr;
         if (handle == nullptr) {

@@ -199,19 +199,22 @@ TEST(AlarmChain, CsvLikeTheHistory) {
     qputenv("TZ", "Europe/Paris");
     tzset();
     const QByteArray csv = JournalCsv(
-        {{kStart.addSecs(1), -1, QStringLiteral("@Historique"), QStringLiteral("-150 mV"),
+        {{kStart.addSecs(2), 1, QStringLiteral("\t=2+2"), QStringLiteral("HS"), alarm_event::kLoss},
+         {kStart.addSecs(1), -1, QStringLiteral("@Historique"), QStringLiteral("-150 mV"),
           QStringLiteral("=1+1")},
          {kStart, 3, QStringLiteral("Sortie; \"B\""), QStringLiteral("HS"), alarm_event::kLoss},
          {kStart.addSecs(-3600 * 24 * 200), 0, QStringLiteral("Bassin"),
           QStringLiteral("8,5 pH / 21,0 °C"), alarm_event::kHigh}});
     ASSERT_TRUE(csv.startsWith("\xEF\xBB\xBF"));
-    EXPECT_EQ(QString::fromUtf8(csv.mid(3)),
-              QStringLiteral("Date;Heure;Voie;Repère;Valeur affichée;Événement\r\n"
-                             "29/04/2023;00:13:20;0;Bassin;8,5 pH / 21,0 °C;Seuil haut\r\n"
-                             "14/11/2023;23:13:20;3;\"Sortie; \"\"B\"\"\";HS;Perte de "
-                             "communication\r\n"
-                             "14/11/2023;23:13:21;;\"=\"\"@Historique\"\"\";\"=\"\"-150 mV\"\"\";"
-                             "\"=\"\"=1+1\"\"\"\r\n"))
+    EXPECT_EQ(
+        QString::fromUtf8(csv.mid(3)),
+        QStringLiteral("Date;Heure;Voie;Repère;Valeur affichée;Événement\r\n"
+                       "29/04/2023;00:13:20;0;Bassin;8,5 pH / 21,0 °C;Seuil haut\r\n"
+                       "14/11/2023;23:13:20;3;\"Sortie; \"\"B\"\"\";HS;Perte de "
+                       "communication\r\n"
+                       "14/11/2023;23:13:21;;\"=\"\"@Historique\"\"\";\"=\"\"-150 mV\"\"\";"
+                       "\"=\"\"=1+1\"\"\"\r\n"
+                       "14/11/2023;23:13:22;1;\"=\"\"\t=2+2\"\"\";HS;Perte de communication\r\n"))
         << "in time order, summer and winter time, formulas kept as text";
     qunsetenv("TZ");
     tzset();

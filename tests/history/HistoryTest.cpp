@@ -5,9 +5,14 @@
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <array>
+#include <cstring>
 #include <ctime>
+#include <thread>
+#include <vector>
 
 #include "common/TempDir.h"
+#include "history/CsvField.h"
 #include "history/HistoryQuery.h"
 #include "history/HistoryRecorder.h"
 #include "history/Storage.h"
@@ -121,6 +126,21 @@ TEST_F(HistoryTest, RecordedReadingsComeBackAsSpreadsheetCsv) {
     CloseStorage(kRead);
 }
 
+// A spreadsheet drops a leading tab or carriage return and reads the rest as a formula.
+TEST(CsvField, NoTagIsReadAsAFormula) {
+    const auto field = [](const char* text, bool oneLine = false) {
+        std::string out;
+        AppendCsvField(out, text, qsizetype(std::strlen(text)), oneLine);
+        return out;
+    };
+    EXPECT_EQ(field("Bassin 2"), "Bassin 2");
+    EXPECT_EQ(field("=1+2"), "\"=\"\"=1+2\"\"\"");
+    EXPECT_EQ(field("\t=1+2"), "\"=\"\"\t=1+2\"\"\"");
+    EXPECT_EQ(field("\r=1"), "\"=\"\"\r=1\"\"\"");
+    EXPECT_EQ(field("@a;\"b\""), "\"=\"\"@a;\"\"\"\"b\"\"\"\"\"\"\"");
+    EXPECT_EQ(field("a\r\nb", true), "a / b");
+}
+
 TEST_F(HistoryTest, PeriodsIncludeTheirStartAndTheWholeLastDayOrMinute) {
     EXPECT_EQ(ParseHistoryDate(QStringLiteral("2026-07-14"), false), Utc("2026-07-13T22:00:00Z"));
     EXPECT_EQ(ParseHistoryDate(QStringLiteral("2026-07-14"), true), Utc("2026-07-14T22:00:00Z"));
@@ -229,6 +249,29 @@ TEST_F(HistoryTest, DamagedForeignOrNewerFilesAreRefusedAndLeftUntouched) {
         EXPECT_EQ(q.value(1).toInt(), 1);
     }
     CloseStorage(kRead);
+}
+
+// The history, the journal and the notifications open one new file at once, each from its own
+// thread: none of them may take the layout another is creating for a foreign one.
+TEST_F(HistoryTest, OpenersOfANewFileAtOnceAllAcceptIt) {
+    for (int round = 0; round < 40; ++round) {
+        const QString path = dir.filePath(QStringLiteral("new%1.sqlite").arg(round));
+        std::array<QString, 4> problems;
+        std::vector<std::thread> openers;
+        for (size_t n = 0; n < problems.size(); ++n) {
+            openers.emplace_back([&, n] {
+                const QString connection = QStringLiteral("opener-%1").arg(n);
+                problems[n] = OpenStorage(connection, path, StorageAccess::Write).status.message;
+                CloseStorage(connection);
+            });
+        }
+        for (std::thread& t : openers) {
+            t.join();
+        }
+        for (const QString& problem : problems) {
+            ASSERT_TRUE(problem.isEmpty()) << "round " << round << ": " << problem.toStdString();
+        }
+    }
 }
 
 // Texts are kept as models printed again from the numbers: every one comes back exactly,

@@ -290,7 +290,7 @@ TEST_F(MERIVALTest, QuitterDuringAPassEndsWithoutTheMeasurementWindowsStopHandli
     EXPECT_FALSE(port->isOpen());
     EXPECT_EQ(port->written.size(), 8) << "one request: the pass went no further";
     EXPECT_FALSE(app->state().PollInProgress);
-    EXPECT_TRUE(op.shown.empty()) << "no question";
+    EXPECT_TRUE(op.shown.empty()) << "no question: " << op.texts().join(" | ").toStdString();
     EXPECT_EQ(op.beeps, 0) << "no unload handler";
     ASSERT_FALSE(window.isNull());
     EXPECT_FALSE(window->isVisible());
