@@ -8,6 +8,12 @@ cd "$(dirname "$0")/.."
 # Compiler cache keyed on paths relative to the checkout, so that a fresh clone reuses it.
 export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$PWD}" CCACHE_NOHASHDIR=1
 
+# A merge left half-done must not pass for a build.
+if git rev-parse --git-dir >/dev/null 2>&1 && git grep -nE '^(<{7} |>{7} |={7}$)' -- . ':!*.png'; then
+    echo "conflict markers left in the sources" >&2
+    exit 1
+fi
+
 "$(dirname "$0")/deps.sh"
 
 select=()
