@@ -76,7 +76,7 @@ void JournalWorker::Report(const Status& status) {
         reported_ = false;
     } else if (!reported_) {
         reported_ = true;
-        Q_EMIT failed(status.message);
+        failure_ = status.message;
     }
 }
 
@@ -88,7 +88,7 @@ void JournalWorker::Append(const AlarmEvent& event) {
     Report(WritePending());
 }
 
-void JournalWorker::ReadEntries() {
+QList<AlarmEvent> JournalWorker::ReadEntries() {
     QList<AlarmEvent> entries;
     Status status = pending_.isEmpty() && open_ ? Status::Ok() : WritePending();
     if (status.ok()) {
@@ -114,7 +114,7 @@ void JournalWorker::ReadEntries() {
     for (const AlarmEvent& e : pending_) {
         entries.prepend(e);
     }
-    Q_EMIT entriesRead(entries);
+    return entries;
 }
 
 }  // namespace merival

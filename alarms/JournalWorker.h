@@ -1,8 +1,9 @@
 #pragma once
 
 #include <QList>
-#include <QObject>
 #include <QString>
+#include <optional>
+#include <utility>
 
 #include "alarms/AlarmEngine.h"
 #include "base/Status.h"
@@ -10,18 +11,18 @@
 namespace merival {
 
 // Lives on the journal's thread and owns its connection "merival-journal".
-class JournalWorker : public QObject {
-    Q_OBJECT
+class JournalWorker {
 public:
     explicit JournalWorker(QString path) : path_(std::move(path)) {}
-    ~JournalWorker() override;
+    ~JournalWorker();
+    JournalWorker(const JournalWorker&) = delete;
+    JournalWorker& operator=(const JournalWorker&) = delete;
 
-    void Append(const merival::AlarmEvent& event);
-    void ReadEntries();
-
-Q_SIGNALS:
-    void entriesRead(const QList<merival::AlarmEvent>& entries);
-    void failed(const QString& message);
+    void Append(const AlarmEvent& event);
+    // Every event newest first, those not yet written included.
+    [[nodiscard]] QList<AlarmEvent> ReadEntries();
+    // A French message, once until the journal works again.
+    [[nodiscard]] std::optional<QString> TakeFailure() { return std::exchange(failure_, {}); }
 
 private:
     [[nodiscard]] Status Open();
@@ -32,6 +33,7 @@ private:
     bool open_ = false;
     bool reported_ = false;
     QList<AlarmEvent> pending_;  // kept while the file cannot take them, bounded
+    std::optional<QString> failure_;
 };
 
 }  // namespace merival
