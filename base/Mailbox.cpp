@@ -1,5 +1,8 @@
 #include "base/Mailbox.h"
 
+#include <QThread>
+#include <condition_variable>
+
 namespace merival {
 
 void Mailbox::Post(std::function<void()> call) {
@@ -8,6 +11,24 @@ void Mailbox::Post(std::function<void()> call) {
         calls_.push_back(std::move(call));
     }
     QMetaObject::invokeMethod(this, "Drain", Qt::QueuedConnection);
+}
+
+void Mailbox::Call(const std::function<void()>& call) {
+    if (thread() == QThread::currentThread()) {
+        call();
+        return;
+    }
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool done = false;
+    Post([&] {
+        call();
+        const std::lock_guard lock(mutex);
+        done = true;
+        ended.notify_all();
+    });
+    std::unique_lock lock(mutex);
+    ended.wait(lock, [&] { return done; });
 }
 
 void Mailbox::Drain() {

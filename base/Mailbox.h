@@ -17,6 +17,9 @@ public:
     using QObject::QObject;
 
     void Post(std::function<void()> call);
+    // Runs the call on the mailbox's thread and waits for its end, which is then seen by the
+    // caller: the replacement for a blocking queued call.
+    void Call(const std::function<void()>& call);
 
 private:
     Q_INVOKABLE void Drain();

@@ -2,6 +2,7 @@
 
 #include <QThread>
 #include <QTimer>
+#include <mutex>
 
 #include "diagnostics/ExchangeLog.h"
 #include "instruments/MeasurementResults.h"
@@ -121,6 +122,8 @@ MeasurementEngine::MeasurementEngine(std::unique_ptr<SerialPortInterface> port,
     thread_->setObjectName(QStringLiteral("ligne %1").arg(line));
     worker_ = new Worker(*this, decimalSeparator);
     worker_->moveToThread(thread_);
+    box_ = std::make_unique<Mailbox>();
+    box_->moveToThread(thread_);
     if (auto* object = dynamic_cast<QObject*>(port.get())) {
         object->moveToThread(thread_);
     }
@@ -147,11 +150,19 @@ MeasurementEngine::~MeasurementEngine() {
             worker->ticker_->stop();
             worker->transport_->ClosePort();
         });
+        // Taken by the thread as it ends and by this one after the wait, so that the teardown
+        // is seen here (the thread sanitizer cannot see inside QThread::wait).
+        std::mutex ended;
         connect(
-            thread_, &QThread::finished, worker, [worker] { worker->TearDown(); },
+            thread_, &QThread::finished, worker,
+            [worker, &ended] {
+                const std::lock_guard lock(ended);
+                worker->TearDown();
+            },
             Qt::DirectConnection);
         thread_->quit();
         thread_->wait();
+        const std::lock_guard lock(ended);
     } else {
         worker->TearDown();
     }
@@ -163,7 +174,7 @@ void MeasurementEngine::Call(const std::function<void()>& f) {
         f();
         return;
     }
-    QMetaObject::invokeMethod(worker_, f, Qt::BlockingQueuedConnection);
+    box_->Call(f);
 }
 
 void MeasurementEngine::Post(std::function<void()> f) {
@@ -171,7 +182,7 @@ void MeasurementEngine::Post(std::function<void()> f) {
         f();
         return;
     }
-    QMetaObject::invokeMethod(worker_, std::move(f), Qt::QueuedConnection);
+    box_->Post(std::move(f));
 }
 
 Status MeasurementEngine::openPort(const SerialSettings& settings) {

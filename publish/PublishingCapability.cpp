@@ -36,7 +36,7 @@ void PublishingCapability::start() {
     }
     thread_ = new QThread;
     thread_->setObjectName(QStringLiteral("publication"));
-    home_ = new QObject;
+    home_ = new Mailbox;
     home_->moveToThread(thread_);
     thread_->start();
     // Made on its thread, so that the link's timers and queued calls belong there.
@@ -44,16 +44,13 @@ void PublishingCapability::start() {
     QObject* home = home_;
     Status status;
     Publisher* made = nullptr;
-    QMetaObject::invokeMethod(
-        home_,
-        [this, home, settings, &status, &made] {
-            auto* publisher = new Publisher(settings, QSysInfo::machineHostName(), home);
-            made = publisher;
-            connect(publisher, &Publisher::stateChanged, this, &PublishingCapability::stateChanged);
-            connect(this, &PublishingCapability::readingTaken, publisher, &Publisher::publish);
-            status = publisher->Start();
-        },
-        Qt::BlockingQueuedConnection);
+    home_->Call([this, home, settings, &status, &made] {
+        auto* publisher = new Publisher(settings, QSysInfo::machineHostName(), home);
+        made = publisher;
+        connect(publisher, &Publisher::stateChanged, this, &PublishingCapability::stateChanged);
+        connect(this, &PublishingCapability::readingTaken, publisher, &Publisher::publish);
+        status = publisher->Start();
+    });
     startStatus_ = status;
     publisher_ = made;
 }
@@ -63,7 +60,7 @@ void PublishingCapability::stop() {
         return;
     }
     QThread* thread = std::exchange(thread_, nullptr);
-    QObject* home = std::exchange(home_, nullptr);
+    Mailbox* home = std::exchange(home_, nullptr);
     Publisher* publisher = std::exchange(publisher_, nullptr);
     // Nothing of the old link reaches the owner any more, nor it the readings.
     disconnect(publisher, nullptr, this, nullptr);
@@ -76,7 +73,7 @@ void PublishingCapability::stop() {
         }
     });
     // The thread deletes what it holds as it ends: the publisher says "hors ligne" there.
-    QMetaObject::invokeMethod(home, [home] {
+    home->Post([home] {
         home->deleteLater();
         QThread::currentThread()->quit();
     });

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 
+#include "base/Mailbox.h"
 #include "base/Status.h"
 #include "engine/Capability.h"
 #include "publish/MqttLink.h"
@@ -54,7 +55,7 @@ private:
     PublishSettings settings_;
     Status startStatus_;
     QThread* thread_ = nullptr;
-    QObject* home_ = nullptr;  // lives on thread_, parent of the publisher
+    Mailbox* home_ = nullptr;  // lives on thread_, parent of the publisher
     Publisher* publisher_ = nullptr;
     QList<QThread*> stopping_;
 };

@@ -11,6 +11,7 @@ export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$PWD}" CCACHE_NOHASHDIR=1
 "$(dirname "$0")/deps.sh"
 
 select=()
+target=all
 case "${1:-}" in
     --sanitize)
         dir=build-asan
@@ -24,6 +25,7 @@ case "${1:-}" in
         flags=(-DMERIVAL_TSAN=ON -DMERIVAL_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo)
         export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/scripts/tsan.supp"
         select=(-L threads)
+        target=merival_thread_tests
         ;;
     *)
         dir=build
@@ -32,6 +34,6 @@ case "${1:-}" in
 esac
 
 cmake -S . -B "$dir" -G Ninja "${flags[@]}"
-cmake --build "$dir" -j "$(nproc)"
+cmake --build "$dir" -j "$(nproc)" --target "$target"
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" "${select[@]}"
