@@ -12,6 +12,7 @@
 #include "history/HistoryCapability.h"
 #include "history/HistoryRecorder.h"
 #include "history/Storage.h"
+#include "notify/Notifier.h"
 #include "publish/PublishingCapability.h"
 #include "web/WebView.h"
 
@@ -20,6 +21,10 @@ namespace merival {
 Capabilities::Capabilities(MeasurementEngine& engine, const Choice& choice) : engine_(engine) {
     if (choice.history) {
         history_ = Add(std::make_unique<HistoryCapability>(choice.databasePath));
+    }
+    // Before the alarms: it keeps each reading first, so that an event carries its reading.
+    if (choice.alarms && choice.notifications) {
+        notifier_ = Add(std::make_unique<Notifier>(choice.databasePath));
     }
     if (choice.alarms) {
         alarms_ = Add(std::make_unique<AlarmsCapability>(choice.databasePath));
@@ -82,6 +87,11 @@ void Capabilities::start() {
         }
         capability->start();
         all << capability.get();
+    }
+    // The alarm chain is made by its start: its events are followed from then on.
+    if (notifier_ != nullptr && alarms_->alarms() != nullptr) {
+        QObject::connect(alarms_->alarms(), &Alarms::happened, notifier_, &Notifier::Notify);
+        QObject::connect(notifier_, &Notifier::failed, alarms_->alarms(), &Alarms::failed);
     }
     engine_.setCapabilities(all);
 }

@@ -17,6 +17,7 @@ class AlarmJournal;
 class AlarmsCapability;
 class HistoryCapability;
 class MeasurementEngine;
+class Notifier;
 class PublishingCapability;
 class WebView;
 
@@ -27,6 +28,7 @@ public:
     struct Choice {
         bool history = true;
         bool alarms = true;
+        bool notifications = true;  // only with the alarms: it sends their events
         bool publishing = true;
         bool web = false;  // [Web] is read all the same: Actif=false serves nothing
         DiagnosticsConsole console;
@@ -48,6 +50,7 @@ public:
 
     [[nodiscard]] HistoryCapability* history() const { return history_; }
     [[nodiscard]] AlarmsCapability* alarms() const { return alarms_; }
+    [[nodiscard]] Notifier* notifier() const { return notifier_; }
     [[nodiscard]] PublishingCapability* publishing() const { return publishing_; }
     [[nodiscard]] DiagnosticsCapability& diagnostics() const { return *diagnostics_; }
     [[nodiscard]] WebView* web() const { return web_; }
@@ -63,6 +66,7 @@ private:
     bool started_ = false;
     HistoryCapability* history_ = nullptr;
     AlarmsCapability* alarms_ = nullptr;
+    Notifier* notifier_ = nullptr;
     PublishingCapability* publishing_ = nullptr;
     DiagnosticsCapability* diagnostics_ = nullptr;
     WebView* web_ = nullptr;

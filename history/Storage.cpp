@@ -18,9 +18,9 @@ namespace {
 // A file this small is checked page by page before it is written (well under a second).
 constexpr qint64 kCheckedWholeBytes = 32LL * 1024 * 1024;
 
-const char* const kOurTables[] = {"hist_formes",  "hist_modeles",   "hist_blocs",
-                                  "hist_minutes", "hist_10minutes", "journal_alarmes",
-                                  "hist_mesures" /* before the blocks */};
+const char* const kOurTables[] = {"hist_formes",           "hist_modeles",   "hist_blocs",
+                                  "hist_minutes",          "hist_10minutes", "journal_alarmes",
+                                  "journal_notifications", "hist_mesures" /* before the blocks */};
 
 const char* const kSchema =
     // Tag, type and the names and units of the numbers repeat in almost every reading: a

@@ -17,6 +17,8 @@
 #include "history/windows/HistoryMenu.h"
 #include "logger/windows/Extraction.h"
 #include "measure/windows/F_Mesure.h"
+#include "notify/windows/AlarmReportWindow.h"
+#include "notify/windows/NotifySettingsDialog.h"
 #include "publish/windows/PublishDialog.h"
 #include "serial/SerialPortInterface.h"
 #include "serial/windows/ConfLS.h"
@@ -66,6 +68,8 @@ App::~App() {
     // of the engine; the engine last, which closes the port.
     trafic_.reset();
     publishDialog_.reset();
+    alarmReport_.reset();
+    notifySettings_.reset();
     alarmJournal_.reset();
     alarmSettings_.reset();
     historyMenu_.reset();
@@ -192,7 +196,8 @@ void App::EndApplication() {
     engine_->closePort();
     for (QWidget* window : std::initializer_list<QWidget*>{
              config_.get(), main_.get(), serialLink_.get(), extraction_.get(), trafic_.get(),
-             alarmSettings_.get(), alarmJournal_.get(), publishDialog_.get()}) {
+             alarmSettings_.get(), alarmJournal_.get(), notifySettings_.get(), alarmReport_.get(),
+             publishDialog_.get()}) {
         if (window != nullptr) {
             window->hide();
         }

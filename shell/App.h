@@ -17,6 +17,7 @@ class QLabel;
 namespace merival {
 
 class AlarmJournalWindow;
+class AlarmReportWindow;
 class AlarmSettingsDialog;
 class Capabilities;
 class ConfLS;
@@ -27,6 +28,7 @@ class F_Mesure;
 class HistoryMenu;
 class MERIVAL;
 class MeasurementEngine;
+class NotifySettingsDialog;
 class Operator;
 class PublishDialog;
 class QtOperator;
@@ -88,6 +90,7 @@ private:
     // AppCapabilities.cpp: each capability's menu entries and windows on the main window.
     void AttachCapabilities();
     void AttachAlarms();
+    void AttachNotifications();
     void AttachPublishing();
     void AttachDiagnostics();
     void ShowAlarmsIn(F_Mesure* window);
@@ -113,6 +116,8 @@ private:
     std::unique_ptr<HistoryMenu> historyMenu_;
     std::unique_ptr<AlarmSettingsDialog> alarmSettings_;
     std::unique_ptr<AlarmJournalWindow> alarmJournal_;
+    std::unique_ptr<NotifySettingsDialog> notifySettings_;
+    std::unique_ptr<AlarmReportWindow> alarmReport_;
     std::unique_ptr<PublishDialog> publishDialog_;
     std::unique_ptr<TraficLigne> trafic_;
 };

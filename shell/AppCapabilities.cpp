@@ -15,6 +15,9 @@
 #include "engine/MeasurementEngine.h"
 #include "history/windows/HistoryMenu.h"
 #include "measure/windows/F_Mesure.h"
+#include "notify/Notifier.h"
+#include "notify/windows/AlarmReportWindow.h"
+#include "notify/windows/NotifySettingsDialog.h"
 #include "publish/PublishingCapability.h"
 #include "publish/windows/PublishDialog.h"
 #include "shell/App.h"
@@ -56,6 +59,7 @@ void App::AttachCapabilities() {
     historyMenu_ = std::make_unique<HistoryMenu>(*main_->Historique, *capabilities_->history(),
                                                  *op_, decimalSeparator_);
     AttachAlarms();
+    AttachNotifications();
     AttachPublishing();
     AttachDiagnostics();
 }
@@ -95,6 +99,31 @@ void App::AttachAlarms() {
             &QAction::triggered, this, [this] {
                 SetMessageParent(alarmJournal_.get());
                 alarmJournal_->ShowFromMenu();
+            });
+}
+
+void App::AttachNotifications() {
+    Notifier& notifier = *capabilities_->notifier();
+    connect(&notifier, &Notifier::summary, alarmJournal_.get(),
+            &AlarmJournalWindow::setDeliveryText);
+    notifySettings_ = std::make_unique<NotifySettingsDialog>(notifier, *op_);
+    connect(notifySettings_.get(), &NotifySettingsDialog::saved, this,
+            [&notifier] { notifier.readSettings(*OpenIni()); });
+    alarmReport_ = std::make_unique<AlarmReportWindow>();
+    for (QWidget* window :
+         std::initializer_list<QWidget*>{notifySettings_.get(), alarmReport_.get()}) {
+        window->setWindowIcon(QIcon(QStringLiteral(":/merival/merival.png")));
+    }
+    connect(AddEntry(*main_->Alarmes, QStringLiteral("&Notifications…"),
+                     QStringLiteral("Notifications")),
+            &QAction::triggered, this, [this] {
+                SetMessageParent(notifySettings_.get());
+                notifySettings_->ShowFromMenu();
+            });
+    connect(AddEntry(*main_->Alarmes, QStringLiteral("&Rapport"), QStringLiteral("Rapport")),
+            &QAction::triggered, this, [this] {
+                SetMessageParent(alarmReport_.get());
+                alarmReport_->ShowFromMenu();
             });
 }
 

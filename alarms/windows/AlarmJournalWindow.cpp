@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLabel>
 #include <QPushButton>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -134,8 +135,14 @@ AlarmJournalWindow::AlarmJournalWindow(AlarmJournal& journal, Operator& op,
     buttons->addWidget(Exporter);
     buttons->addStretch();
     buttons->addWidget(Fermer);
+    Notifications = new QLabel(this);
+    Notifications->setObjectName(QStringLiteral("Notifications"));
+    Notifications->setWordWrap(true);
+    Notifications->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    Notifications->hide();
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(Tableau);
+    layout->addWidget(Notifications);
     layout->addLayout(buttons);
     resize(820, 480);
     PlaceOnOwnerWhenShown(this);
@@ -176,6 +183,11 @@ void AlarmJournalWindow::Fill(const QList<AlarmEvent>& entries) {
     late_.clear();
     model_->SetEntries(std::move(rows));
     Q_EMIT shown();
+}
+
+void AlarmJournalWindow::setDeliveryText(const QString& text) {
+    Notifications->setText(text);
+    Notifications->setVisible(!text.isEmpty());
 }
 
 void AlarmJournalWindow::Add(const AlarmEvent& event) {

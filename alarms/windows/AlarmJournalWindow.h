@@ -7,6 +7,7 @@
 
 #include "alarms/AlarmEngine.h"
 
+class QLabel;
 class QPushButton;
 class QTableView;
 
@@ -52,11 +53,14 @@ public:
     bool ExportCsv(const QString& path);
 
     [[nodiscard]] const QList<AlarmEvent>& entries() const { return model_->entries(); }
+    // The state of the notifications, under the table; empty hides the line.
+    void setDeliveryText(const QString& text);
 
     QTableView* Tableau = nullptr;
     QPushButton* Actualiser = nullptr;
     QPushButton* Exporter = nullptr;
     QPushButton* Fermer = nullptr;
+    QLabel* Notifications = nullptr;
 
 Q_SIGNALS:
     // The rows were filled from the journal.

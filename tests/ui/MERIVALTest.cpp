@@ -123,7 +123,8 @@ TEST_F(MERIVALTest, StartsOnTheConfigurationDialogThenShowsTheMainWindow) {
                                 "&Configuration/&Liaison Série/&Application/&Publication MQTT",
                                 "&Mesure", "&Logger/&Init/RAZ fichier/&Extraction Données",
                                 "&Historique/&Enregistrement/&Courbes/E&xporter…",
-                                "&Alarmes/&Seuils…/&Journal", "&Diagnostic/&Trafic de la ligne"}));
+                                "&Alarmes/&Seuils…/&Journal/&Notifications…/&Rapport",
+                                "&Diagnostic/&Trafic de la ligne"}));
     EXPECT_EQ(main->Mesure->menu(), nullptr);
     EXPECT_EQ(main->findChild<QLabel*>("WorkFolder")->text(),
               "Dossier de travail : " + QDir::toNativeSeparators(dir.path()));

@@ -1,7 +1,11 @@
 // merival-history: the recorded history as CSV for a French spreadsheet, on standard output.
 //
 //   merival-history [--from DATE] [--to DATE] [--voie N] [--db FILE]
+//   merival-history --rapport-alarmes [--from DATE] [--to DATE] [--db FILE]
 //   merival-history --help | --version
+//
+// The second form prints the alarm-management report of the journal instead: by default from
+// the first event to now.
 //
 // DATE is "AAAA-MM-JJ" or "AAAA-MM-JJ HH:MM", local time; --to takes in the whole day or
 // minute it names. The file defaults to "historique.sqlite" of the current directory.
@@ -9,6 +13,7 @@
 // output fails; 2 for a bad argument.
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QLocale>
 #include <cstdio>
 #include <optional>
@@ -16,6 +21,7 @@
 #include "config/AppInfo.h"
 #include "history/HistoryQuery.h"
 #include "history/Storage.h"
+#include "notify/AlarmReport.h"
 
 namespace merival {
 namespace {
@@ -27,7 +33,9 @@ void PrintError(const QString& text) {
 
 const char kUsage[] =
     "usage : merival-history [--from DATE] [--to DATE] [--voie N] [--db FICHIER]\n"
-    "  L'historique enregistré, en CSV sur la sortie standard.\n"
+    "        merival-history --rapport-alarmes [--from DATE] [--to DATE] [--db FICHIER]\n"
+    "  L'historique enregistré, en CSV sur la sortie standard ; --rapport-alarmes : le\n"
+    "  rapport de gestion des alarmes du journal (par défaut du premier événement à maintenant).\n"
     "  DATE : AAAA-MM-JJ ou AAAA-MM-JJ HH:MM, heure locale ; --to inclut le jour ou la minute.\n"
     "  --voie N : la voie 0 à 3 seule ; --db : le fichier (historique.sqlite du dossier).\n"
     "  --help : cette aide ; --version : la version.\n";
@@ -35,6 +43,7 @@ const char kUsage[] =
 struct Options {
     ExportRequest request;
     QString path;
+    bool alarmReport = false;
     bool done = false;  // --help or --version answered
 };
 
@@ -44,6 +53,10 @@ std::optional<Options> ParseOptions(const QStringList& arguments) {
     const QStringList names{QStringLiteral("--from"), QStringLiteral("--to"),
                             QStringLiteral("--voie"), QStringLiteral("--db")};
     for (qsizetype i = 1; i < arguments.size(); ++i) {
+        if (arguments[i] == QStringLiteral("--rapport-alarmes")) {
+            options.alarmReport = true;
+            continue;
+        }
         if (arguments[i] == QStringLiteral("--help") || arguments[i] == QStringLiteral("-h")) {
             std::fputs(kUsage, stdout);
             options.done = true;
@@ -64,10 +77,11 @@ std::optional<Options> ParseOptions(const QStringList& arguments) {
         } else if (names.contains(name) && i + 1 < arguments.size()) {
             value = arguments[++i];
         } else {
-            PrintError(QStringLiteral("option inconnue ou sans valeur : « %1 »\nusage : "
-                                      "merival-history [--from DATE] [--to DATE] [--voie N] "
-                                      "[--db FICHIER]")
-                           .arg(arguments[i]));
+            PrintError(
+                QStringLiteral("option inconnue ou sans valeur : « %1 »\nusage : "
+                               "merival-history [--rapport-alarmes] [--from DATE] [--to DATE] "
+                               "[--voie N] [--db FICHIER]")
+                    .arg(arguments[i]));
             return std::nullopt;
         }
         bool ok = true;
@@ -104,6 +118,35 @@ std::optional<Options> ParseOptions(const QStringList& arguments) {
     return options;
 }
 
+bool Print(const QByteArray& bytes) {
+    return std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) ==
+               size_t(bytes.size()) &&
+           std::fflush(stdout) == 0;
+}
+
+int AlarmReport(const QString& connection, const Options& options) {
+    HistoryPeriod period = options.request.period;
+    QList<JournalRow> rows;
+    const Status read = ReadJournalRows(connection, period.fromMs, period.toMs, &rows);
+    CloseStorage(connection);
+    if (!read.ok()) {
+        PrintError(read.message);
+        return 1;
+    }
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (period.toMs == std::numeric_limits<qint64>::max()) {
+        period.toMs = std::max(now, rows.isEmpty() ? now : rows.last().ms + 1);
+    }
+    if (period.fromMs == std::numeric_limits<qint64>::min()) {
+        period.fromMs = rows.isEmpty() ? period.toMs - 24 * 3600000LL : rows.first().ms;
+    }
+    if (!Print(FormatAlarmReport(ComputeAlarmReport(rows, period.fromMs, period.toMs)).toUtf8())) {
+        PrintError(QStringLiteral("l'écriture sur la sortie a échoué"));
+        return 1;
+    }
+    return 0;
+}
+
 int Run() {
     const std::optional<Options> options = ParseOptions(QCoreApplication::arguments());
     if (!options) {
@@ -113,6 +156,13 @@ int Run() {
         return std::fflush(stdout) == 0 ? 0 : 1;
     }
     const QString connection = QStringLiteral("merival-history");
+    if (options->alarmReport) {
+        if (const Status opened = OpenJournalReadOnly(connection, options->path); !opened.ok()) {
+            PrintError(opened.message);
+            return 1;
+        }
+        return AlarmReport(connection, *options);
+    }
     // Read-only: the program recording keeps its write-ahead log whatever happens here.
     if (const Status opened = OpenStorage(connection, options->path, StorageAccess::Read).status;
         !opened.ok()) {

@@ -43,6 +43,7 @@
 #include "engine/Capabilities.h"
 #include "engine/MeasurementEngine.h"
 #include "history/HistoryCapability.h"
+#include "notify/Notifier.h"
 #include "publish/PublishingCapability.h"
 #include "serial/SerialSettings.h"
 #include "tools/poll/PollWeb.h"
@@ -261,6 +262,7 @@ int Run(QCoreApplication& app) {
     Capabilities::Choice choice;
     choice.history = options->record;
     choice.alarms = options->alarms;
+    choice.notifications = options->alarms;
     choice.publishing = options->mqtt;
     choice.web = options->web;
     choice.console = {options->trace, options->stats, PrintToStderr};
@@ -313,6 +315,9 @@ int Run(QCoreApplication& app) {
         QObject::connect(alarms->alarms(), &Alarms::happened, &app,
                          [&](const AlarmEvent& e) { passEvents.append(e); });
         QObject::connect(alarms->alarms(), &Alarms::failed, &app, PrintError);
+    }
+    if (Notifier* notifier = capabilities.notifier()) {
+        QObject::connect(notifier, &Notifier::failed, &app, PrintError);
     }
 
     long long passes = 0;
