@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QThread>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -27,5 +28,10 @@ private:
     std::mutex mutex_;
     std::deque<std::function<void()>> calls_;
 };
+
+// Starts the thread and returns once it runs. The wait goes through our own lock, so that what
+// Qt set up there first (the thread's event dispatcher) is seen by the thread sanitizer as done
+// before the caller's next call into it.
+void StartThread(QThread& thread);
 
 }  // namespace merival

@@ -127,7 +127,7 @@ MeasurementEngine::MeasurementEngine(std::unique_ptr<SerialPortInterface> port,
     if (auto* object = dynamic_cast<QObject*>(port.get())) {
         object->moveToThread(thread_);
     }
-    thread_->start();
+    StartThread(*thread_);
     Worker* worker = worker_;
     auto* given = port.release();
     Call([worker, given] { worker->Build(std::unique_ptr<SerialPortInterface>(given)); });
@@ -144,14 +144,9 @@ MeasurementEngine::MeasurementEngine(Transport& transport, RegisterReader& reade
 MeasurementEngine::~MeasurementEngine() {
     Worker* worker = worker_;
     if (thread_ != nullptr) {
-        // The closed port ends the exchange under way at once; the stop ends its pass.
-        Call([worker] {
-            worker->state_->StopKey = worker->state_->EscapeKey;
-            worker->ticker_->stop();
-            worker->transport_->ClosePort();
-        });
         // Taken by the thread as it ends and by this one after the wait, so that the teardown
-        // is seen here (the thread sanitizer cannot see inside QThread::wait).
+        // is seen here (the thread sanitizer cannot see inside QThread::wait). Connected before
+        // the call below, which hands the connection over to the thread.
         std::mutex ended;
         connect(
             thread_, &QThread::finished, worker,
@@ -160,6 +155,12 @@ MeasurementEngine::~MeasurementEngine() {
                 worker->TearDown();
             },
             Qt::DirectConnection);
+        // The closed port ends the exchange under way at once; the stop ends its pass.
+        Call([worker] {
+            worker->state_->StopKey = worker->state_->EscapeKey;
+            worker->ticker_->stop();
+            worker->transport_->ClosePort();
+        });
         thread_->quit();
         thread_->wait();
         const std::lock_guard lock(ended);

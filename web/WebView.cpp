@@ -27,7 +27,7 @@ void WebView::start() {
     // Made on its own thread: the server's sockets and their timers belong there.
     anchor_ = std::make_unique<Mailbox>();
     anchor_->moveToThread(&thread_);
-    thread_.start();
+    StartThread(thread_);
     Status listening;
     WebServer* server = nullptr;
     anchor_->Call([&] {
