@@ -31,8 +31,7 @@ extern "C" int clone(int (*fn)(void*), void* stack, int flags, void* arg, ...) {
     auto* childTid = va_arg(more, pid_t*);
     va_end(more);
     using Clone = int (*)(int (*)(void*), void*, int, void*, ...);
-    static const auto library =
-        reinterpret_cast<Clone>(dlsym(dlopen("libc.so.6", RTLD_NOW | RTLD_NOLOAD), "clone"));
+    static const auto library = reinterpret_cast<Clone>(dlsym(CLibrary(), "clone"));
     static const auto sanitizer = reinterpret_cast<Clone>(dlsym(RTLD_NEXT, "clone"));
     const Clone real = (flags & CLONE_VM) != 0 ? library : sanitizer;
     return real(fn, stack, flags, arg, parentTid, tls, childTid);
