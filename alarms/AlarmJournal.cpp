@@ -71,17 +71,17 @@ void AlarmJournal::Run(const QString& path) {
             request = std::move(requests_.front());
             requests_.pop_front();
         }
-        std::optional<QList<AlarmEvent>> entries;
+        std::optional<JournalRead> read;
         if (request) {
             worker.Append(*request);
         } else {
-            entries = worker.ReadEntries();
+            read = worker.ReadEntries();
         }
         if (std::optional<QString> message = worker.TakeFailure()) {
             mailbox_.Post([this, text = *message] { Q_EMIT failed(text); });
         }
-        if (entries) {
-            mailbox_.Post([this, list = *entries] { Q_EMIT entriesRead(list); });
+        if (read) {
+            mailbox_.Post([this, got = *read] { Q_EMIT entriesRead(got.entries, got.deliveries); });
         }
     }
 }

@@ -3,6 +3,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -34,7 +35,8 @@ public:
     void RequestEntries();
 
 Q_SIGNALS:
-    void entriesRead(const QList<merival::AlarmEvent>& entries);
+    // deliveries[i]: how entries[i] went out as a notification, empty when it did not.
+    void entriesRead(const QList<merival::AlarmEvent>& entries, const QStringList& deliveries);
     // An event given to Append, for a view that shows the journal as it grows.
     void appended(const merival::AlarmEvent& event);
     // A French message, once until the journal works again.

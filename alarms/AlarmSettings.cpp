@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <cmath>
 
+#include "base/IniFile.h"
+
 namespace merival {
 namespace {
 
@@ -87,6 +89,9 @@ AlarmSettings LoadAlarmSettings(QSettings& ini, Status* warning) {
 }
 
 void SaveAlarmSettings(QSettings& ini, const AlarmSettings& s) {
+    if (!IniWritable(ini)) {
+        return;
+    }
     ini.beginGroup(kGroup);
     ini.setValue(QStringLiteral("PerteCommunication"), s.lossPasses);
     ini.setValue(QStringLiteral("IntervalleStationMuette"), IniNumberText(s.silentIntervalSeconds));

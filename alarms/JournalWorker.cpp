@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QStringList>
 
 #include "history/Storage.h"
 
@@ -12,6 +13,22 @@ namespace {
 const QString kConnection = QStringLiteral("merival-journal");
 constexpr qsizetype kMaxPending = 10000;
 constexpr int kMaxShown = 100000;
+
+// The notifications keep each event's delivery in a table of their own, made on their first
+// use: the journal shows it when it is there.
+QString DeliveryColumn(const QSqlDatabase& db) {
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = "
+                                   "'journal_notifications'")) ||
+        !query.next()) {
+        return QStringLiteral("''");
+    }
+    return QStringLiteral(
+        "(SELECT group_concat(n.voie_envoi || ' : ' || n.etat || CASE WHEN n.reponse = '' THEN "
+        "'' ELSE ' (' || replace(replace(n.reponse, char(13), ''), char(10), ' ') || ')' END, "
+        "' ; ') FROM journal_notifications n WHERE n.t_ms = a.t_ms AND n.voie = a.voie AND "
+        "n.evenement = a.evenement)");
+}
 
 }  // namespace
 
@@ -88,19 +105,24 @@ void JournalWorker::Append(const AlarmEvent& event) {
     Report(WritePending());
 }
 
-QList<AlarmEvent> JournalWorker::ReadEntries() {
+JournalRead JournalWorker::ReadEntries() {
     QList<AlarmEvent> entries;
+    QStringList deliveries;
     Status status = pending_.isEmpty() && open_ ? Status::Ok() : WritePending();
     if (status.ok()) {
-        QSqlQuery query(QSqlDatabase::database(kConnection, false));
-        if (query.exec(QStringLiteral("SELECT t_ms, voie, repere, texte, evenement FROM "
-                                      "journal_alarmes ORDER BY t_ms DESC, id DESC LIMIT %1")
+        const QSqlDatabase db = QSqlDatabase::database(kConnection, false);
+        QSqlQuery query(db);
+        if (query.exec(QStringLiteral("SELECT a.t_ms, a.voie, a.repere, a.texte, a.evenement, %1 "
+                                      "FROM journal_alarmes a ORDER BY a.t_ms DESC, a.id DESC "
+                                      "LIMIT %2")
+                           .arg(DeliveryColumn(db))
                            .arg(kMaxShown))) {
             while (query.next()) {
                 entries.append(
                     {QDateTime::fromMSecsSinceEpoch(query.value(0).toLongLong(), Qt::UTC),
                      query.value(1).toInt(), query.value(2).toString(), query.value(3).toString(),
                      query.value(4).toString()});
+                deliveries.append(query.value(5).toString());
             }
         } else {
             status = Status::Error(QStringLiteral("Le journal des alarmes n'a pas pu être lu "
@@ -113,8 +135,9 @@ QList<AlarmEvent> JournalWorker::ReadEntries() {
     // Events not yet written are shown all the same.
     for (const AlarmEvent& e : pending_) {
         entries.prepend(e);
+        deliveries.prepend(QString());
     }
-    return entries;
+    return {entries, deliveries};
 }
 
 }  // namespace merival

@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <optional>
 #include <utility>
 
@@ -9,6 +10,11 @@
 #include "base/Status.h"
 
 namespace merival {
+
+struct JournalRead {
+    QList<AlarmEvent> entries;
+    QStringList deliveries;  // deliveries[i]: how entries[i] went out as a notification
+};
 
 // Lives on the journal's thread and owns its connection "merival-journal".
 class JournalWorker {
@@ -20,7 +26,7 @@ public:
 
     void Append(const AlarmEvent& event);
     // Every event newest first, those not yet written included.
-    [[nodiscard]] QList<AlarmEvent> ReadEntries();
+    [[nodiscard]] JournalRead ReadEntries();
     // A French message, once until the journal works again.
     [[nodiscard]] std::optional<QString> TakeFailure() { return std::exchange(failure_, {}); }
 

@@ -101,6 +101,10 @@ std::unique_ptr<QSettings> OpenIni(const QString& path) {
     return ini;
 }
 
+bool IniWritable(const QSettings& settings) {
+    return settings.status() != QSettings::FormatError;
+}
+
 Status IniStatus(const QSettings& settings) {
     switch (settings.status()) {
         case QSettings::NoError:
@@ -108,7 +112,8 @@ Status IniStatus(const QSettings& settings) {
         case QSettings::FormatError:
             return Status::Error(
                 QStringLiteral("Le fichier « %1 » est endommagé : les réglages par défaut "
-                               "s'appliquent.")
+                               "s'appliquent et rien n'y est enregistré avant qu'il soit "
+                               "corrigé.")
                     .arg(QDir::toNativeSeparators(settings.fileName())));
         case QSettings::AccessError:
             break;

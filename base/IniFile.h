@@ -17,6 +17,10 @@ namespace merival {
 // QSettings alone would drop; the next save writes them escaped.
 [[nodiscard]] std::unique_ptr<QSettings> OpenIni(const QString& path = {});
 
+// False when QSettings could not parse the file: saving over it would lose what it could not
+// read, so the Save...Settings functions leave it for a hand to mend.
+[[nodiscard]] bool IniWritable(const QSettings& settings);
+
 // A warning naming the file when it could not be read or parsed (the defaults stand), or
 // could not be written after sync().
 [[nodiscard]] Status IniStatus(const QSettings& settings);

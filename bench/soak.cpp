@@ -7,25 +7,33 @@
 // Stations are given as to merival-sim (addresses 1 to 4); without them, the set below.
 //
 //   bench_soak --program SECONDS [SEED]
-// The whole program instead: merival-poll with recording, alarms and publishing to a real
-// mosquitto, against four stations with faults, watched from outside. Prints its resident
-// memory, open descriptors, thread count and the history file's size along the way; all but
-// the file must stay flat.
+// The whole program instead: merival-poll with recording, alarms (with a command), publishing
+// to a real mosquitto and the web view (scraped once a second, with a live WebSocket), against
+// four stations with faults, watched from outside. Prints its resident memory, open
+// descriptors, thread count and the history file's size at the start, every ten minutes and
+// at the end; all but the file must stay flat.
 #include <malloc.h>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <QProcess>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
+#include <QWebSocket>
 
 #include <cstdio>
 #include <cstring>
 #include <deque>
 #include <functional>
 #include <map>
+#include <utility>
+#include <vector>
 
 #include "bench/FourStations.h"
 #include "instruments/Polling.h"
@@ -174,9 +182,11 @@ private:
     std::deque<Outcome> outcomes_;
 };
 
-// What /proc tells of another process: resident kB, threads, open descriptors.
+// What /proc tells of another process: resident kB (all, and the anonymous part: the heap
+// rather than mapped files), threads, open descriptors.
 struct ProcessFigures {
     long rssKb = -1;
+    long anonKb = -1;
     long threads = -1;
     long descriptors = -1;
 };
@@ -189,6 +199,8 @@ ProcessFigures FiguresOf(qint64 pid) {
             const QList<QByteArray> fields = line.simplified().split(' ');
             if (fields.size() >= 2 && fields[0] == "VmRSS:") {
                 f.rssKb = fields[1].toLong();
+            } else if (fields.size() >= 2 && fields[0] == "RssAnon:") {
+                f.anonKb = fields[1].toLong();
             } else if (fields.size() >= 2 && fields[0] == "Threads:") {
                 f.threads = fields[1].toLong();
             }
@@ -211,6 +223,113 @@ long HistoryKb(const QDir& dir) {
     return static_cast<long>(bytes / 1024);
 }
 
+// One GET over a connection of its own, as a scraper makes it; the status code (0: none) and
+// the body.
+std::pair<int, QByteArray> HttpGet(quint16 port, const QByteArray& path) {
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+    if (!socket.waitForConnected(2000)) {
+        return {0, {}};
+    }
+    socket.write("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) +
+                 "\r\nConnection: close\r\n\r\n");
+    QByteArray reply;
+    QElapsedTimer clock;
+    clock.start();
+    qsizetype headEnd = -1;
+    qint64 length = -1;
+    while (clock.elapsed() < 10000) {
+        if (headEnd < 0 && (headEnd = reply.indexOf("\r\n\r\n")) >= 0) {
+            const QByteArray head = reply.left(headEnd).toLower();
+            const qsizetype at = head.indexOf("content-length:");
+            if (at >= 0) {
+                length = head.mid(at + 15).split('\r').first().trimmed().toLongLong();
+            }
+        }
+        if (headEnd >= 0 && ((length >= 0 && reply.size() >= headEnd + 4 + length) ||
+                             (length < 0 && reply.endsWith("\r\n0\r\n\r\n")))) {
+            break;
+        }
+        if (!socket.waitForReadyRead(1000) && socket.state() != QAbstractSocket::ConnectedState) {
+            break;
+        }
+        reply += socket.readAll();
+    }
+    const QList<QByteArray> statusLine = reply.left(reply.indexOf('\r')).split(' ');
+    return {statusLine.value(1).toInt(), headEnd >= 0 ? reply.mid(headEnd + 4) : QByteArray()};
+}
+
+// A scraper and a live page on the web view: one GET a second over a fresh connection, in
+// turn over the pages and the API, and a WebSocket kept open, with another one opened and
+// closed every minute.
+class WebClient {
+public:
+    explicit WebClient(quint16 port) : port_(port) {
+        QObject::connect(&scrape_, &QTimer::timeout, &scrape_, [this] { Scrape(); });
+        scrape_.start(1000);
+        QObject::connect(&live_, &QWebSocket::textMessageReceived, &live_,
+                         [this](const QString&) { ++pushes; });
+        QObject::connect(&live_, &QWebSocket::disconnected, &live_, [this] {
+            ++liveLosses;
+            QTimer::singleShot(1000, &live_, [this] { Open(live_); });
+        });
+        Open(live_);
+        QObject::connect(&churn_, &QWebSocket::connected, &churn_, [this] {
+            ++churned;
+            churn_.close();
+        });
+        QObject::connect(&churnTimer_, &QTimer::timeout, &churnTimer_, [this] { Open(churn_); });
+        churnTimer_.start(60000);
+    }
+
+    long gets = 0;
+    long failed = 0;
+    long pushes = 0;
+    long liveLosses = 0;
+    long churned = 0;
+
+private:
+    void Open(QWebSocket& socket) {
+        QNetworkRequest request(QUrl(QStringLiteral("ws://127.0.0.1:%1/api/direct").arg(port_)));
+        request.setRawHeader("Origin", "http://127.0.0.1:" + QByteArray::number(port_));
+        socket.open(request);
+    }
+    void Scrape() {
+        const QByteArray now = QByteArray::number(QDateTime::currentMSecsSinceEpoch());
+        const QByteArray hourAgo =
+            QByteArray::number(QDateTime::currentMSecsSinceEpoch() - 3600 * 1000);
+        const QByteArray paths[] = {
+            "/api/mesures",
+            "/api/passe",
+            "/metrics",
+            "/api/statistiques",
+            "/api/etat",
+            "/api/historique?de=" + hourAgo + "&a=" + now + "&voies=0,1,2,3&colonnes=1000",
+            "/api/journal?de=" + hourAgo + "&a=" + now,
+            "/api/historique.csv?de=" + QByteArray::number(now.toLongLong() - 60000) + "&a=" + now,
+            "/",
+        };
+        const QByteArray& path = paths[gets % std::size(paths)];
+        const auto [status, body] = HttpGet(port_, path);
+        ++gets;
+        const bool json = path.startsWith("/api/") && !path.contains(".csv");
+        QJsonParseError error{};
+        if (status != 200 || (json && (QJsonDocument::fromJson(body, &error).isNull() ||
+                                       error.error != QJsonParseError::NoError))) {
+            if (failed++ < 5) {
+                std::printf("GET %s: status %d, %s\n", path.constData(), status,
+                            body.left(200).constData());
+            }
+        }
+    }
+
+    quint16 port_;
+    QTimer scrape_;
+    QTimer churnTimer_;
+    QWebSocket live_;
+    QWebSocket churn_;
+};
+
 int SoakProgram(int seconds, const QString& seed) {
     QTemporaryDir dir;
     const QDir folder(dir.path());
@@ -223,19 +342,22 @@ int SoakProgram(int seconds, const QString& seed) {
         std::fprintf(stderr, "mosquitto did not start\n");
         return 1;
     }
+    const int webPort = test::FreeLoopbackPort();
     const bool written =
         write("config.txt",
               "1,5\r\n\"1\",\"Debit\"\r\n1,2\r\n\"2\",\"Bassin\"\r\n1,0\r\n\"3\",\"Sortie\"\r\n"
               "1,15\r\n\"4\",\"Ozone\"\r\n#TRUE#,#TRUE#,#FALSE#,#TRUE#\r\n"
               "#FALSE#,#FALSE#,#TRUE#,#FALSE#\r\n") &&
         write("PortCom.dat", " 1              0 \r\n 0 \r\n 0 \r\n") &&
-        write("merival.ini", QStringLiteral("[Historique]\nEnregistrement=true\n"
-                                            "[Alarmes]\nPerteCommunication=2\n"
-                                            "IntervalleStationMuette=1\nVoie1\\SeuilBas=6.9\n"
-                                            "Voie1\\SeuilHaut=7.1\n"
-                                            "[Publication]\nActif=true\nHote=127.0.0.1\nPort=%1\n")
-                                 .arg(broker.port())
-                                 .toUtf8());
+        write("merival.ini",
+              QStringLiteral("[Historique]\nEnregistrement=true\n"
+                             "[Alarmes]\nPerteCommunication=2\nIntervalleStationMuette=1\n"
+                             "Commande=/bin/true\nVoie1\\SeuilBas=6.9\nVoie1\\SeuilHaut=7.1\n"
+                             "[Publication]\nActif=true\nHote=127.0.0.1\nPort=%1\n"
+                             "[Web]\nActif=true\nPort=%2\n")
+                  .arg(broker.port())
+                  .arg(webPort)
+                  .toUtf8());
     if (!written) {
         std::fprintf(stderr, "cannot write the settings in %s\n", qPrintable(dir.path()));
         return 1;
@@ -257,18 +379,21 @@ int SoakProgram(int seconds, const QString& seed) {
     poll.setStandardErrorFile(folder.filePath(QStringLiteral("poll-stderr.txt")));
     poll.start(QStringLiteral(MERIVAL_BINARY_DIR "/tools/poll/merival-poll"),
                {QStringLiteral("--record"), QStringLiteral("--alarms"), QStringLiteral("--mqtt"),
-                QStringLiteral("--interval"), QStringLiteral("200")});
-    if (!poll.waitForStarted(5000)) {
-        std::fprintf(stderr, "merival-poll did not start\n");
+                QStringLiteral("--web"), QStringLiteral("--interval"), QStringLiteral("200")});
+    if (!poll.waitForStarted(5000) ||
+        !test::PumpFor([&] { return test::Accepting(webPort); }, 10000)) {
+        std::fprintf(stderr, "merival-poll --web did not start\n");
         return 1;
     }
-    std::printf("soak of merival-poll --record --alarms --mqtt, %d s, seed %s\n", seconds,
+    WebClient web(static_cast<quint16>(webPort));
+    std::printf("soak of merival-poll --record --alarms --mqtt --web, %d s, seed %s\n", seconds,
                 qPrintable(seed));
     for (const QString& s : stations) {
         std::printf("  station %s\n", qPrintable(s));
     }
-    std::printf("%8s %10s %8s %8s %12s %10s %8s %10s\n", "s", "VmRSS kB", "fds", "threads",
-                "history kB", "readings", "alarms", "mqtt msgs");
+    std::printf("%6s %9s %8s %5s %7s %10s %9s %7s %9s %7s %6s %7s\n", "s", "VmRSS kB", "anon kB",
+                "fds", "threads", "history kB", "readings", "alarms", "mqtt msgs", "GETs", "failed",
+                "pushes");
     long readings = 0;
     long alarms = 0;
     QByteArray partial;
@@ -287,33 +412,57 @@ int SoakProgram(int seconds, const QString& seed) {
     long firstHistory = 0;
     QElapsedTimer clock;
     clock.start();
-    const int step = std::max(10, seconds / 20);
-    for (int at = 0; at <= seconds && poll.state() == QProcess::Running; at += step) {
-        test::PumpFor([&] { return clock.elapsed() >= at * 1000LL; }, step * 1000 + 5000);
+    // Ten minutes between figures; shorter runs still get six lines.
+    const int step = std::min(600, std::max(10, seconds / 6));
+    std::vector<int> marks = {0, 10};  // the first figures once every part has started
+    for (int at = step; at < seconds; at += step) {
+        if (at > marks.back()) {
+            marks.push_back(at);
+        }
+    }
+    marks.push_back(seconds);
+    for (const int at : marks) {
+        if (poll.state() != QProcess::Running) {
+            break;
+        }
+        test::PumpFor([&] { return clock.elapsed() >= at * 1000LL; }, at * 1000 + 5000);
         collect();
         const ProcessFigures f = FiguresOf(poll.processId());
-        if (at == step) {  // the first figures once every part has started
+        if (at == 10) {
             first = f;
             firstHistory = HistoryKb(folder);
         }
-        std::printf("%8d %10ld %8ld %8ld %12ld %10ld %8ld %10zu\n", at, f.rssKb, f.descriptors,
-                    f.threads, HistoryKb(folder), readings, alarms, subscriber.messages().size());
+        std::printf("%6d %9ld %8ld %5ld %7ld %10ld %9ld %7ld %9zu %7ld %6ld %7ld\n", at, f.rssKb,
+                    f.anonKb, f.descriptors, f.threads, HistoryKb(folder), readings, alarms,
+                    subscriber.count(), web.gets, web.failed, web.pushes);
         std::fflush(stdout);
     }
     const ProcessFigures last = FiguresOf(poll.processId());
+    const long lastHistory = HistoryKb(folder);  // before the write-ahead log is folded in
     const bool running = poll.state() == QProcess::Running;
     poll.terminate();
     poll.waitForFinished(20000);
+    sim.terminate();
+    sim.waitForFinished(5000);
     if (!running) {
         std::printf("merival-poll stopped early, status %d\n", poll.exitCode());
         return 1;
     }
     std::printf(
-        "\nfrom %d s to the end: VmRSS %+ld kB, descriptors %+ld, threads %+ld, "
-        "history %+ld kB\n",
-        step, last.rssKb - first.rssKb, last.descriptors - first.descriptors,
-        last.threads - first.threads, HistoryKb(folder) - firstHistory);
-    return 0;
+        "\nfrom 10 s to the end: VmRSS %+ld kB (anonymous %+ld kB), descriptors %+ld, threads "
+        "%+ld, "
+        "history %+ld kB\n"
+        "web: %ld GETs, %ld failed; %ld pushes, live socket lost %ld times, %ld sockets opened "
+        "and closed\n",
+        last.rssKb - first.rssKb, last.anonKb - first.anonKb, last.descriptors - first.descriptors,
+        last.threads - first.threads, lastHistory - firstHistory, web.gets, web.failed, web.pushes,
+        web.liveLosses, web.churned);
+    QFile errors(folder.filePath(QStringLiteral("poll-stderr.txt")));
+    if (errors.open(QIODevice::ReadOnly) && errors.size() > 0) {
+        std::printf("merival-poll's standard error (first lines):\n%s\n",
+                    errors.read(2000).constData());
+    }
+    return web.failed == 0 ? 0 : 1;
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "diagnostics/Exchange.h"
 
 #include <QDateTime>
+#include <algorithm>
 
 #include "instruments/Frame.h"
 
@@ -55,6 +56,12 @@ QString MbapHex(const QByteArray& header, const QByteArray& pdu) {
     return pdu.isEmpty() ? head : head + u' ' + Hex(pdu);
 }
 
+// The first bytes, in a buffer of their own: the log keeps thousands of events, and a shared
+// read buffer is tens of kilobytes for a frame of 21 bytes.
+QByteArray Kept(const QByteArray& bytes, qsizetype most) {
+    return QByteArray(bytes.constData(), std::clamp<qsizetype>(most, 0, bytes.size()));
+}
+
 }  // namespace
 
 Verdict Classify(const ExchangeRecord& r) {
@@ -106,7 +113,7 @@ ExchangeEvent MakeEvent(const ExchangeRecord& r, int channel) {
     const int low = ByteAt(r.request, 3);
     e.block = high < 0 || low < 0 ? -1 : high * 256 + low;
     e.request = r.request;
-    e.reply = r.reply.left(kKeptReplyBytes);
+    e.reply = Kept(r.reply, kKeptReplyBytes);
     e.replyLength = r.reply.size();
     e.expectedLength = r.expectedLength;
     e.firstByteMs = r.firstByteMs;
@@ -116,7 +123,7 @@ ExchangeEvent MakeEvent(const ExchangeRecord& r, int channel) {
     e.echoDropped = r.echoDropped;
     e.requestHeader = r.network.requestHeader;
     e.replyHeader = r.network.replyHeader;
-    e.stray = r.network.stray.left(kKeptReplyBytes);
+    e.stray = Kept(r.network.stray, kKeptReplyBytes);
     return e;
 }
 
@@ -265,7 +272,7 @@ void Recount(ChannelStats& s, const ExchangeEvent& before, const ExchangeEvent& 
 }
 
 ExchangeEvent WithTrailing(ExchangeEvent e, const QByteArray& bytes) {
-    e.reply.append(bytes.left(std::max<qsizetype>(kKeptReplyBytes - e.reply.size(), 0)));
+    e.reply.append(Kept(bytes, kKeptReplyBytes - e.reply.size()));
     e.replyLength += bytes.size();
     e.outcome = Outcome::TooLong;
     e.exceptionCode = 0;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "history/CsvField.h"
 #include "history/HistoryBlocks.h"
 #include "history/HistoryQuery.h"
 #include "history/Storage.h"
@@ -29,67 +30,11 @@ Statement Prepare(sqlite3* db, const char* sql) {
     return {statement, &sqlite3_finalize};
 }
 
-bool FormulaStart(char c) {
-    return c == '=' || c == '+' || c == '-' || c == '@';
-}
-
-bool Special(const char* text, qsizetype size) {
-    for (qsizetype i = 0; i < size; ++i) {
-        const char c = text[i];
-        if (c == ';' || c == '"' || c == '\r' || c == '\n') {
-            return true;
-        }
-    }
-    return false;
-}
-
-// A CSV field, quoted when it holds a separator, a quote or a line break; with `oneLine`, CR LF
-// becomes " / " first.
-void AppendField(std::string& out, const char* text, qsizetype size, bool oneLine = false) {
-    if (!Special(text, size) && (size == 0 || !FormulaStart(text[0]))) {
-        out.append(text, size_t(size));
-        return;
-    }
-    std::string field;
-    for (qsizetype i = 0; i < size; ++i) {
-        if (oneLine && text[i] == '\r' && i + 1 < size && text[i + 1] == '\n') {
-            field += " / ";
-            ++i;
-        } else {
-            field += text[i];
-        }
-    }
-    // A spreadsheet reads a cell that begins so as a formula: it is given as a formula that
-    // only holds the text.
-    if (!field.empty() && FormulaStart(field[0])) {
-        std::string formula = "=\"";
-        for (char c : field) {
-            formula += c;
-            if (c == '"') {
-                formula += '"';
-            }
-        }
-        field = formula + '"';
-    }
-    if (!Special(field.data(), qsizetype(field.size()))) {
-        out += field;
-        return;
-    }
-    out += '"';
-    for (char c : field) {
-        if (c == '"') {
-            out += '"';
-        }
-        out += c;
-    }
-    out += '"';
-}
-
 std::string Field(const unsigned char* text) {
     std::string out;
     const char* chars = reinterpret_cast<const char*>(text);
-    AppendField(out, chars == nullptr ? "" : chars,
-                chars == nullptr ? 0 : qsizetype(strlen(chars)));
+    AppendCsvField(out, chars == nullptr ? "" : chars,
+                   chars == nullptr ? 0 : qsizetype(strlen(chars)));
     return out;
 }
 
@@ -375,7 +320,7 @@ Status ExportCsv(const QString& connection, const ExportRequest& request, QChar 
         } else if (size_t(r.modele) < modeles.size()) {
             RenderModele(modeles[size_t(r.modele)], r, text);
         }
-        AppendField(out, text.data(), qsizetype(text.size()), true);
+        AppendCsvField(out, text.data(), qsizetype(text.size()), true);
         out += ';';
         out += cachedUtc;
         out += "\r\n";

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <thread>
 
+#include "base/IniFile.h"
 #include "history/HistoryBlocks.h"
 #include "history/Storage.h"
 
@@ -77,6 +78,9 @@ HistorySettings LoadHistorySettings(const QSettings& ini) {
 }
 
 void SaveHistorySettings(QSettings& ini, const HistorySettings& settings) {
+    if (!IniWritable(ini)) {
+        return;
+    }
     ini.setValue(kSection + QStringLiteral("Enregistrement"), settings.recording);
     ini.setValue(kSection + QStringLiteral("RetentionJours"), settings.retentionDays);
 }

@@ -2,6 +2,8 @@
 
 #include <QUrl>
 
+#include "base/IniFile.h"
+
 namespace merival {
 namespace {
 
@@ -158,6 +160,9 @@ NotifySettings LoadNotifySettings(const QSettings& ini, Status* warning) {
 }
 
 void SaveNotifySettings(QSettings& ini, const NotifySettings& s) {
+    if (!IniWritable(ini)) {
+        return;
+    }
     ini.beginGroup(kSection);
     ini.setValue(QStringLiteral("ServeurSMTP"), s.server);
     ini.setValue(QStringLiteral("PortSMTP"), s.port);

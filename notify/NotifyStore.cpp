@@ -19,6 +19,8 @@ const char* const kNotificationSchema[] = {
     "NULL, premier_echec_ms INTEGER NOT NULL DEFAULT 0, maj_ms INTEGER NOT NULL, reponse TEXT "
     "NOT NULL DEFAULT '')",
     "CREATE INDEX IF NOT EXISTS journal_notifications_etat ON journal_notifications(etat)",
+    // The journal window finds each event's deliveries by its time.
+    "CREATE INDEX IF NOT EXISTS journal_notifications_t ON journal_notifications(t_ms)",
 };
 
 Status Failed(const QString& path, const QString& why) {

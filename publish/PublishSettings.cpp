@@ -1,5 +1,7 @@
 #include "publish/PublishSettings.h"
 
+#include "base/IniFile.h"
+
 namespace merival {
 namespace {
 
@@ -37,6 +39,9 @@ PublishSettings LoadPublishSettings(QSettings& ini) {
 }
 
 void SavePublishSettings(QSettings& ini, const PublishSettings& s) {
+    if (!IniWritable(ini)) {
+        return;
+    }
     const auto flag = [](bool on) { return on ? QStringLiteral("true") : QStringLiteral("false"); };
     ini.beginGroup(kSection);
     ini.setValue(QStringLiteral("Actif"), flag(s.active));

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with clang (ASan + UBSan) and runs each for a while.
+# Builds the libFuzzer targets with clang (ASan + UBSan) and runs each for a while, two at a
+# time (FUZZ_JOBS to change it), each on one core.
 #   scripts/fuzz.sh [SECONDS_PER_TARGET] [TARGET...]    default 30 seconds, every target
 # Each target starts from a copy of its seed corpus (fuzz/corpus/<target>) in build-fuzz/,
 # so the seeds in the repository stay small. A crash, a sanitizer report, a broken property,
@@ -34,21 +35,38 @@ fi
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 mkdir -p "$dir/findings"
-status=0
-for target in "${targets[@]}"; do
-    corpus="$dir/corpus/$target"
+
+# One target; its summary is printed in one piece when it ends, so that two running side by
+# side do not mix their lines. The status file says whether it found anything.
+run_target() {
+    local target="$1" corpus="$dir/corpus/$1" log="$dir/findings/$1.log" summary
     mkdir -p "$corpus"
     cp -n fuzz/corpus/"$target"/* "$corpus"/ 2>/dev/null || true
-    log="$dir/findings/$target.log"
-    echo "== fuzz_$target: ${seconds} s"
     if "$dir/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
         -max_len=4096 -print_final_stats=1 -artifact_prefix="$dir/findings/$target-" \
         "$corpus" >"$log" 2>&1; then
-        grep -E '^(Done|stat::number_of_executed_units)' "$log" || true
+        summary="$(grep -E '^(#[0-9]+[[:space:]]+DONE|Done|stat::number_of_executed_units)' "$log" || true)"
+        echo 0 >"$dir/findings/$target.status"
     else
-        status=1
-        echo "fuzz_$target: FINDING (log $log)"
-        grep -E 'property broken|ERROR|SUMMARY|Test unit written' "$log" || tail -20 "$log"
+        summary="fuzz_$target: FINDING (log $log)
+$(grep -E 'property broken|ERROR|SUMMARY|Test unit written' "$log" || tail -20 "$log")"
+        echo 1 >"$dir/findings/$target.status"
     fi
+    printf '== fuzz_%s: %s s\n%s\n' "$target" "$seconds" "$summary"
+}
+
+jobs_at_once="${FUZZ_JOBS:-2}"
+for target in "${targets[@]}"; do
+    rm -f "$dir/findings/$target.status"
+    while [ "$(jobs -rp | wc -l)" -ge "$jobs_at_once" ]; do
+        wait -n || true
+    done
+    run_target "$target" &
+done
+wait
+
+status=0
+for target in "${targets[@]}"; do
+    [ "$(cat "$dir/findings/$target.status" 2>/dev/null)" = 0 ] || status=1
 done
 exit "$status"

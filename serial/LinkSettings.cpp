@@ -83,6 +83,9 @@ LinkSettings LoadLinkSettings() {
 }
 
 void SaveLinkSettings(QSettings& ini, const LinkSettings& s) {
+    if (!IniWritable(ini)) {
+        return;
+    }
     ini.beginGroup(kGroup);
     ini.setValue(QStringLiteral("Mode"), ModeKey(s.mode));
     if (s.mode == LinkMode::Serial) {

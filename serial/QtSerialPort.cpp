@@ -227,7 +227,9 @@ void QtSerialPort::OnReadyRead() {
         qCDebug(lcFrames) << "input full," << chunk.size() - qMax<qsizetype>(room, 0)
                           << "byte(s) dropped";
     }
-    input_.append(chunk.left(qMax<qsizetype>(room, 0)));
+    // Copied, not shared: the chunk's buffer is tens of kilobytes for a few bytes, and a
+    // reply kept by the exchange log would hold all of it.
+    input_.append(QByteArrayView(chunk).first(qBound<qsizetype>(0, room, chunk.size())));
 }
 
 void QtSerialPort::OnError(QSerialPort::SerialPortError error) {

@@ -4,19 +4,10 @@
 #include <QTimer>
 #include <algorithm>
 
-#include "instruments/Frame.h"
 #include "serial/FrameLog.h"
 
 namespace merival {
 namespace {
-
-constexpr qsizetype kMbapHeader = 7;  // transaction, protocol, length, unit
-constexpr int kMaxMbapLength = 254;   // unit + the longest PDU
-
-quint16 Word(const QByteArray& bytes, qsizetype at) {
-    return static_cast<quint16>((static_cast<quint8>(bytes.at(at)) << 8) |
-                                static_cast<quint8>(bytes.at(at + 1)));
-}
 
 void AppendWord(QByteArray& bytes, quint16 word) {
     bytes.append(static_cast<char>(word >> 8));
@@ -26,7 +17,9 @@ void AppendWord(QByteArray& bytes, quint16 word) {
 }  // namespace
 
 TcpPort::TcpPort(LinkSettings settings, QObject* parent)
-    : QObject(parent), settings_(std::move(settings)) {
+    : QObject(parent),
+      settings_(std::move(settings)),
+      input_(settings_.mode == LinkMode::ModbusTcp) {
     connect(&socket_, &QTcpSocket::disconnected, this, &TcpPort::OnDisconnected);
 }
 
@@ -133,8 +126,7 @@ void TcpPort::OnDisconnected() {
 void TcpPort::close() {
     connected_ = false;
     socket_.abort();
-    raw_.clear();
-    input_.clear();
+    input_.discard();
 }
 
 bool TcpPort::isOpen() const {
@@ -148,8 +140,7 @@ qint64 TcpPort::inBufferCount() const {
 
 void TcpPort::discardInput() {
     Pull();
-    raw_.clear();
-    input_.clear();
+    input_.discard();
 }
 
 qint64 TcpPort::outBufferCount() const {
@@ -181,55 +172,22 @@ void TcpPort::write(const QByteArray& bytes) {
         return;
     }
     const QByteArray frame = MbapRequest(bytes, ++transaction_);
+    input_.expect(transaction_);
     if (frame.isEmpty()) {
         return;
     }
-    facts_.requestHeader = frame.left(kMbapHeader);
+    facts_.requestHeader = frame.left(GatewayInput::kMbapHeader);
     socket_.write(frame);
 }
 
 QByteArray TcpPort::readAll() {
     Pull();
-    QByteArray bytes;
-    bytes.swap(input_);
-    return bytes;
+    return input_.take();
 }
 
 void TcpPort::Pull() const {
-    if (socket_.bytesAvailable() <= 0) {
-        return;
-    }
-    QByteArray& target = settings_.mode == LinkMode::ModbusTcp ? raw_ : input_;
-    const QByteArray chunk = socket_.readAll();
-    const qsizetype room = std::max<qsizetype>(kMaxInput - target.size(), 0);
-    target.append(chunk.left(room));
-    if (settings_.mode != LinkMode::ModbusTcp) {
-        return;
-    }
-    while (raw_.size() >= kMbapHeader) {
-        const int length = Word(raw_, 4);
-        if (Word(raw_, 2) != 0 || length < 2 || length > kMaxMbapLength) {
-            // Not MBAP: nothing tells where a frame would start again.
-            qCDebug(lcFrames) << "not an MBAP frame," << raw_.size() << "byte(s) dropped";
-            facts_.stray = raw_.left(kMbapHeader);
-            raw_.clear();
-            return;
-        }
-        if (raw_.size() < 6 + length) {
-            return;
-        }
-        const QByteArray frame = raw_.left(6 + length);
-        raw_.remove(0, frame.size());
-        if (Word(frame, 0) != transaction_) {
-            ++strays_;
-            facts_.stray = frame;
-            qCDebug(lcFrames) << "reply to transaction" << Word(frame, 0) << "dropped";
-            continue;
-        }
-        facts_.replyHeader = frame.left(kMbapHeader);
-        QByteArray rtu = frame.mid(6);
-        rtu.append(FrameCrc(rtu));
-        input_.append(rtu.left(std::max<qsizetype>(kMaxInput - input_.size(), 0)));
+    if (socket_.bytesAvailable() > 0) {
+        input_.feed(socket_.readAll(), facts_);
     }
 }
 

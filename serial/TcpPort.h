@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QTcpSocket>
 
+#include "serial/GatewayInput.h"
 #include "serial/LinkSettings.h"
 #include "serial/SerialPortInterface.h"
 
@@ -21,7 +22,7 @@ namespace merival {
 class TcpPort : public QObject, public SerialPortInterface {
     Q_OBJECT
 public:
-    static constexpr qsizetype kMaxInput = 4096;
+    static constexpr qsizetype kMaxInput = GatewayInput::kMaxInput;
     static constexpr int kFirstDelayMs = 1000;
     static constexpr int kLastDelayMs = 30000;
 
@@ -50,7 +51,7 @@ public:
     [[nodiscard]] NetworkFacts networkFacts() const override { return facts_; }
 
     // Replies of another transaction dropped since the port was made.
-    [[nodiscard]] qint64 strayCount() const { return strays_; }
+    [[nodiscard]] qint64 strayCount() const { return input_.strays(); }
     // Before the next try after a refusal or a loss; 0 when none is pending.
     [[nodiscard]] int retryDelayMs() const;
     // The wait after this many refusals or losses in a row: 1, 1, 2, 2, 4, 4 ... 30 s.
@@ -62,7 +63,7 @@ public:
 private:
     bool Connect(QString* error);
     void Failed(LinkFault fault);
-    // Moves what the socket has into input_ (unwrapping MBAP frames).
+    // Moves what the socket has into input_.
     void Pull() const;
     void OnDisconnected();
     [[nodiscard]] QString Where() const;
@@ -70,10 +71,8 @@ private:
     LinkSettings settings_;
     int number_ = 1;
     mutable QTcpSocket socket_;
-    mutable QByteArray raw_;    // MBAP bytes not yet a whole frame
-    mutable QByteArray input_;  // RTU bytes for the transport
+    mutable GatewayInput input_;
     mutable NetworkFacts facts_;
-    mutable qint64 strays_ = 0;
     quint16 transaction_ = 0;
     bool connected_ = false;  // the socket reached the connected state since open()
     int failures_ = 0;

@@ -49,6 +49,11 @@ const WebSession* WebSessions::Find(const QByteArray& id, qint64 nowMs) {
     return &*it;
 }
 
+bool WebSessions::Alive(const QByteArray& id, qint64 nowMs) const {
+    const auto it = sessions_.constFind(id);
+    return it != sessions_.cend() && nowMs - it->lastSeenMs <= kIdleMs;
+}
+
 void WebSessions::Close(const QByteArray& id) {
     sessions_.remove(id);
 }

@@ -33,6 +33,8 @@ public:
     WebSession Open(const QString& user, WebRole role, qint64 nowMs);
     // The session of this cookie value, touched; none when unknown or expired.
     [[nodiscard]] const WebSession* Find(const QByteArray& id, qint64 nowMs);
+    // Still open, without counting as a request: a live page alone does not keep it.
+    [[nodiscard]] bool Alive(const QByteArray& id, qint64 nowMs) const;
     void Close(const QByteArray& id);
     // A user's sessions end when their role or password may have changed.
     void CloseUser(const QString& user);

@@ -15,6 +15,7 @@
 
 #include "history/HistoryQuery.h"
 #include "history/Storage.h"
+#include "web/ApiParameters.h"
 
 namespace merival {
 namespace {
@@ -70,16 +71,6 @@ QByteArray Message(const QString& text) {
 
 const QByteArray kJson = "application/json; charset=utf-8";
 
-// Milliseconds since the epoch, or "AAAA-MM-JJ[ HH:MM]" local time.
-std::optional<qint64> Instant(const QString& text, bool end) {
-    bool ok = false;
-    const qint64 ms = text.toLongLong(&ok);
-    if (ok) {
-        return ms;
-    }
-    return ParseHistoryDate(text, end);
-}
-
 }  // namespace
 
 WebServer::WebServer(WebSettings settings, LiveState& live, WebHooks hooks)
@@ -92,9 +83,9 @@ WebServer::WebServer(WebSettings settings, LiveState& live, WebHooks hooks)
 }
 
 WebServer::~WebServer() {
-    for (QWebSocket* client : std::as_const(clients_)) {
-        client->disconnect(this);
-        delete client;
+    for (const LiveClient& client : std::as_const(clients_)) {
+        client.socket->disconnect(this);
+        delete client.socket;
     }
     if (databaseOpen_) {
         CloseStorage(kConnection);
@@ -305,6 +296,7 @@ WebServer::Reply WebServer::Post(const QHttpServerRequest& request, const QStrin
     }
     if (path == u"/api/deconnexion") {
         sessions_.Close(CookieValue(request.value("cookie"), kCookie));
+        DropEndedSessions();
         return {200,
                 kJson,
                 "{}",
@@ -392,9 +384,8 @@ Status WebServer::OpenDatabase() {
 
 WebServer::Reply WebServer::History(const QHttpServerRequest& request, bool csv) {
     const QUrlQuery query = request.query();
-    const std::optional<qint64> from = Instant(query.queryItemValue(QStringLiteral("de")), false);
-    const std::optional<qint64> to = Instant(query.queryItemValue(QStringLiteral("a")), true);
-    if (!from || !to || *from >= *to) {
+    const std::optional<HistoryPeriod> period = ApiPeriod(query, false);
+    if (!period) {
         return {400, kJson, Message(QStringLiteral("Période invalide (de, a).")), {}};
     }
     if (const Status opened = OpenDatabase(); !opened.ok()) {
@@ -402,10 +393,8 @@ WebServer::Reply WebServer::History(const QHttpServerRequest& request, bool csv)
     }
     if (csv) {
         ExportRequest what;
-        what.period = {*from, *to};
-        bool ok = false;
-        const int channel = query.queryItemValue(QStringLiteral("voie")).toInt(&ok);
-        what.channel = ok && channel >= 0 && channel < kChannelCount ? channel : -1;
+        what.period = *period;
+        what.channel = ApiChannel(query.queryItemValue(QStringLiteral("voie")));
         auto* file = new QTemporaryFile;
         const bool opened = file->open();
         const Status exported =
@@ -420,21 +409,9 @@ WebServer::Reply WebServer::History(const QHttpServerRequest& request, bool csv)
         return {200, "text/csv; charset=utf-8", {}, {}, file};
     }
     TrendRequest what;
-    what.period = {*from, *to};
-    for (const QString& c :
-         query.queryItemValue(QStringLiteral("voies")).split(u',', Qt::SkipEmptyParts)) {
-        bool ok = false;
-        const int n = c.toInt(&ok);
-        if (ok && n >= 0 && n < kChannelCount && !what.channels.contains(n)) {
-            what.channels.append(n);
-        }
-    }
-    if (what.channels.isEmpty()) {
-        what.channels = {0, 1, 2, 3};
-    }
-    bool ok = false;
-    const int columns = query.queryItemValue(QStringLiteral("colonnes")).toInt(&ok);
-    what.columns = ok ? std::clamp(columns, 10, 4000) : 1000;
+    what.period = *period;
+    what.channels = ApiChannels(query.queryItemValue(QStringLiteral("voies")));
+    what.columns = ApiColumns(query.queryItemValue(QStringLiteral("colonnes")));
     const TrendData data = QueryTrend(kConnection, what);
     if (!data.status.ok()) {
         return {500, kJson, Message(data.status.message), {}};
@@ -444,14 +421,8 @@ WebServer::Reply WebServer::History(const QHttpServerRequest& request, bool csv)
 
 WebServer::Reply WebServer::Journal(const QHttpServerRequest& request) {
     const QUrlQuery query = request.query();
-    const QString fromText = query.queryItemValue(QStringLiteral("de"));
-    const QString toText = query.queryItemValue(QStringLiteral("a"));
-    const std::optional<qint64> from =
-        fromText.isEmpty() ? std::optional<qint64>(0) : Instant(fromText, false);
-    const std::optional<qint64> to = toText.isEmpty()
-                                         ? std::optional<qint64>(std::numeric_limits<qint64>::max())
-                                         : Instant(toText, true);
-    if (!from || !to) {
+    const std::optional<HistoryPeriod> period = ApiPeriod(query, true);
+    if (!period) {
         return {400, kJson, Message(QStringLiteral("Période invalide (de, a).")), {}};
     }
     if (const Status opened = OpenDatabase(); !opened.ok()) {
@@ -463,8 +434,8 @@ WebServer::Reply WebServer::Journal(const QHttpServerRequest& request) {
                                   "journal_alarmes WHERE t_ms >= ? AND t_ms < ? ORDER BY t_ms "
                                   "DESC, id DESC LIMIT %1")
                        .arg(kMaxJournalRows));
-    select.addBindValue(*from);
-    select.addBindValue(*to);
+    select.addBindValue(period->fromMs);
+    select.addBindValue(period->toMs);
     // A file without journal yet has no table: no event.
     if (select.exec()) {
         while (select.next()) {
@@ -507,33 +478,56 @@ void WebServer::AcceptWebSockets() {
     while (hasPendingWebSocketConnections()) {
         QWebSocket* client = nextPendingWebSocketConnection().release();
         const QNetworkRequest handshake = client->request();
-        const bool allowed =
-            client->requestUrl().path() == u"/api/direct" &&
-            HostAllowed(handshake.rawHeader("Host")) &&
-            SameOrigin(client->origin().toLatin1(), {}, handshake.rawHeader("Host"),
-                       settings_.tls()) &&
-            Identify(handshake.rawHeader("Cookie"), handshake.rawHeader("Authorization")).known;
+        const QByteArray cookies = handshake.rawHeader("Cookie");
+        const bool allowed = client->requestUrl().path() == u"/api/direct" &&
+                             HostAllowed(handshake.rawHeader("Host")) &&
+                             SameOrigin(client->origin().toLatin1(), {},
+                                        handshake.rawHeader("Host"), settings_.tls()) &&
+                             Identify(cookies, handshake.rawHeader("Authorization")).known;
         if (!allowed) {
             client->close(QWebSocketProtocol::CloseCodePolicyViolated);
             client->deleteLater();
             continue;
         }
-        clients_.append(client);
+        QByteArray session = CookieValue(cookies, kCookie);
+        if (!settings_.loginRequired() || !sessions_.Alive(session, NowMs())) {
+            session.clear();
+        }
+        clients_.append({client, session});
         connect(client, &QWebSocket::disconnected, this, [this, client] {
-            clients_.removeOne(client);
+            clients_.removeIf([client](const LiveClient& c) { return c.socket == client; });
             client->deleteLater();
         });
         client->sendTextMessage(QString::fromUtf8(PassJson(live_.Snapshot())));
     }
 }
 
+void WebServer::DropEndedSessions() {
+    QList<QWebSocket*> ended;
+    for (const LiveClient& client : std::as_const(clients_)) {
+        if (!client.session.isEmpty() && !sessions_.Alive(client.session, NowMs())) {
+            ended << client.socket;
+        }
+    }
+    // Apart from the loop: a close may take the socket out of the list at once.
+    for (QWebSocket* socket : std::as_const(ended)) {
+        socket->close(QWebSocketProtocol::CloseCodePolicyViolated,
+                      QStringLiteral("Session terminée"));
+    }
+}
+
 void WebServer::Push() {
+    DropEndedSessions();
     if (clients_.isEmpty()) {
         return;
     }
     const QString message = QString::fromUtf8(PassJson(live_.Snapshot()));
-    for (QWebSocket* client : std::as_const(clients_)) {
-        client->sendTextMessage(message);
+    // A copy: a failed send may take its socket out of the list at once.
+    const QList<LiveClient> clients = clients_;
+    for (const LiveClient& client : clients) {
+        if (client.socket->state() == QAbstractSocket::ConnectedState) {
+            client.socket->sendTextMessage(message);
+        }
     }
 }
 

@@ -75,6 +75,8 @@ private:
     [[nodiscard]] Status OpenDatabase();
     void Send(const QHttpServerRequest& request, QTcpSocket* socket, const Reply& reply);
     void AcceptWebSockets();
+    // Ends the live pages of a session that ended: logged out or expired.
+    void DropEndedSessions();
     void Journal(const QString& event, const QString& user, const QString& detail);
 
     WebSettings settings_;
@@ -85,7 +87,11 @@ private:
     QByteArray localCsrf_;  // without login: one token for the pages of this machine
     QElapsedTimer clock_;
     quint16 port_ = 0;
-    QList<QWebSocket*> clients_;
+    struct LiveClient {
+        QWebSocket* socket = nullptr;
+        QByteArray session;  // empty: no login needed, or Basic credentials
+    };
+    QList<LiveClient> clients_;
     QHash<const char*, QByteArray> assets_;
     bool databaseOpen_ = false;
     QByteArray basicSeen_;  // the last Basic credentials that passed, until when, whose

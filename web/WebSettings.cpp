@@ -1,5 +1,7 @@
 #include "web/WebSettings.h"
 
+#include "base/IniFile.h"
+
 namespace merival {
 
 bool WebSettings::loginRequired() const {
@@ -27,6 +29,20 @@ WebSettings LoadWebSettings(const QSettings& ini) {
         s.usersFile = users.trimmed();
     }
     return s;
+}
+
+void SaveWebSettings(QSettings& ini, const WebSettings& s) {
+    if (!IniWritable(ini)) {
+        return;
+    }
+    ini.beginGroup(QStringLiteral("Web"));
+    ini.setValue(QStringLiteral("Actif"), s.active);
+    ini.setValue(QStringLiteral("Adresse"), s.address);
+    ini.setValue(QStringLiteral("Port"), s.port);
+    ini.setValue(QStringLiteral("Certificat"), s.certificate);
+    ini.setValue(QStringLiteral("Cle"), s.key);
+    ini.setValue(QStringLiteral("FichierUtilisateurs"), s.usersFile);
+    ini.endGroup();
 }
 
 WebSettings WithFilesIn(WebSettings settings, const QDir& directory) {

@@ -22,6 +22,7 @@ struct WebSettings {
 };
 
 [[nodiscard]] WebSettings LoadWebSettings(const QSettings& ini);
+void SaveWebSettings(QSettings& ini, const WebSettings& settings);
 // File names relative to the directory of merival.ini become absolute.
 [[nodiscard]] WebSettings WithFilesIn(WebSettings settings, const QDir& directory);
 

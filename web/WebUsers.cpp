@@ -58,19 +58,10 @@ bool PasswordMatches(const QByteArray& hash, const QByteArray& password) {
                                     static_cast<unsigned long long>(password.size())) == 0;
 }
 
-QList<WebUser> LoadWebUsers(const QString& path, Status* status, int* skipped) {
+QList<WebUser> ParseWebUsers(const QByteArray& text, int* skipped) {
     QList<WebUser> users;
     int bad = 0;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (status != nullptr && file.exists()) {
-            *status = Status::Error(QStringLiteral("Le fichier des utilisateurs « %1 » ne se lit "
-                                                   "pas (%2).")
-                                        .arg(QDir::toNativeSeparators(path), file.errorString()));
-        }
-        return users;
-    }
-    const QList<QByteArray> lines = file.readAll().split('\n');
+    const QList<QByteArray> lines = text.split('\n');
     for (QByteArray line : lines) {
         line = line.trimmed();
         if (line.isEmpty() || line.startsWith('#')) {
@@ -91,6 +82,27 @@ QList<WebUser> LoadWebUsers(const QString& path, Status* status, int* skipped) {
         *skipped = bad;
     }
     return users;
+}
+
+QByteArray WebUsersText(const QList<WebUser>& users) {
+    QByteArray bytes = "# nom:role:empreinte (lecture ou operateur)\n";
+    for (const WebUser& u : users) {
+        bytes += u.name.toUtf8() + ':' + RoleName(u.role).toUtf8() + ':' + u.hash + '\n';
+    }
+    return bytes;
+}
+
+QList<WebUser> LoadWebUsers(const QString& path, Status* status, int* skipped) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (status != nullptr && file.exists()) {
+            *status = Status::Error(QStringLiteral("Le fichier des utilisateurs « %1 » ne se lit "
+                                                   "pas (%2).")
+                                        .arg(QDir::toNativeSeparators(path), file.errorString()));
+        }
+        return {};
+    }
+    return ParseWebUsers(file.readAll(), skipped);
 }
 
 Status SetWebUser(const QString& path, const QString& name, WebRole role,
@@ -116,10 +128,7 @@ Status SetWebUser(const QString& path, const QString& name, WebRole role,
     }
     users.removeIf([&](const WebUser& u) { return u.name == name; });
     users.append({name, role, hash});
-    QByteArray bytes = "# nom:role:empreinte (lecture ou operateur)\n";
-    for (const WebUser& u : users) {
-        bytes += u.name.toUtf8() + ':' + RoleName(u.role).toUtf8() + ':' + u.hash + '\n';
-    }
+    const QByteArray bytes = WebUsersText(users);
     // Made owner-only before any print is in it; the save keeps those permissions.
     const auto ownerOnly = QFile::ReadOwner | QFile::WriteOwner;
     if (QFile created(path); !created.exists()) {

@@ -20,6 +20,8 @@ struct WebUser {
     QString name;
     WebRole role = WebRole::Reader;
     QByteArray hash;
+
+    bool operator==(const WebUser&) const = default;
 };
 
 // Letters, digits, ".", "_" and "-", 1 to 32 of them.
@@ -28,6 +30,12 @@ struct WebUser {
 // Salted, slow (about 0.1 s and 64 MB), as libsodium recommends for interactive logins.
 [[nodiscard]] QByteArray HashPassword(const QByteArray& password);
 [[nodiscard]] bool PasswordMatches(const QByteArray& hash, const QByteArray& password);
+
+// The users of the file's text; lines that do not parse are skipped and counted in `skipped`.
+// A name given twice keeps its last line.
+[[nodiscard]] QList<WebUser> ParseWebUsers(const QByteArray& text, int* skipped = nullptr);
+// The file's text for these users, a comment line first.
+[[nodiscard]] QByteArray WebUsersText(const QList<WebUser>& users);
 
 // Reads the users; a missing file is no user at all. Lines that do not parse are skipped and
 // counted in `skipped`.

@@ -50,32 +50,39 @@ int AlarmJournalModel::rowCount(const QModelIndex& parent) const {
 }
 
 int AlarmJournalModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : 6;
+    return parent.isValid() ? 0 : 7;
 }
 
 QVariant AlarmJournalModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= rowCount() || role != Qt::DisplayRole) {
+    if (!index.isValid() || index.row() >= rowCount() ||
+        (role != Qt::DisplayRole && role != Qt::ToolTipRole)) {
         return {};
     }
-    return Cell(rows_[index.row()], index.column());
+    if (index.column() == 6) {
+        return deliveries_.value(index.row());  // long server answers: the tooltip has it all
+    }
+    return role == Qt::DisplayRole ? Cell(rows_[index.row()], index.column()) : QVariant();
 }
 
 QVariant AlarmJournalModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    static const QStringList headings = {QStringLiteral("Date"),   QStringLiteral("Heure"),
-                                         QStringLiteral("Voie"),   QStringLiteral("Repère"),
-                                         QStringLiteral("Valeur"), QStringLiteral("Événement")};
+    static const QStringList headings = {QStringLiteral("Date"),        QStringLiteral("Heure"),
+                                         QStringLiteral("Voie"),        QStringLiteral("Repère"),
+                                         QStringLiteral("Valeur"),      QStringLiteral("Événement"),
+                                         QStringLiteral("Notification")};
     if (orientation == Qt::Horizontal && role == Qt::DisplayRole) {
         return headings.value(section);
     }
     return QAbstractTableModel::headerData(section, orientation, role);
 }
 
-void AlarmJournalModel::SetEntries(QList<AlarmEvent> entries) {
+void AlarmJournalModel::SetEntries(QList<AlarmEvent> entries, QStringList deliveries) {
     beginResetModel();
     rows_ = std::move(entries);
     if (rows_.size() > capacity_) {
         rows_.resize(capacity_);
     }
+    deliveries_ = std::move(deliveries);
+    deliveries_.resize(rows_.size());
     endResetModel();
 }
 
@@ -84,10 +91,12 @@ void AlarmJournalModel::AddNewest(const AlarmEvent& event) {
         const int last = rowCount() - 1;
         beginRemoveRows({}, last, last);
         rows_.removeLast();
+        deliveries_.removeLast();
         endRemoveRows();
     }
     beginInsertRows({}, 0, 0);
     rows_.prepend(event);
+    deliveries_.prepend(QString());
     endInsertRows();
 }
 
@@ -116,7 +125,8 @@ AlarmJournalWindow::AlarmJournalWindow(AlarmJournal& journal, Operator& op,
                           fm.horizontalAdvance(QStringLiteral("00:00:00")),
                           fm.horizontalAdvance(QStringLiteral("Voie")),
                           fm.horizontalAdvance(QStringLiteral("Repère du point de mesure")),
-                          fm.horizontalAdvance(QStringLiteral("100000 m3/h / 9999999 m3"))};
+                          fm.horizontalAdvance(QStringLiteral("100000 m3/h / 9999999 m3")),
+                          fm.horizontalAdvance(QStringLiteral("Perte de communication"))};
     for (int column = 0; column < int(std::size(widths)); ++column) {
         Tableau->setColumnWidth(column, widths[column] + 20);
     }
@@ -144,7 +154,7 @@ AlarmJournalWindow::AlarmJournalWindow(AlarmJournal& journal, Operator& op,
     layout->addWidget(Tableau);
     layout->addWidget(Notifications);
     layout->addLayout(buttons);
-    resize(820, 480);
+    resize(1000, 480);  // the notification column too, within a 1024-pixel screen
     PlaceOnOwnerWhenShown(this);
     BindDialogKeys(this, nullptr, Fermer);
 
@@ -172,22 +182,28 @@ void AlarmJournalWindow::Refresh() {
     journal_.RequestEntries();
 }
 
-void AlarmJournalWindow::Fill(const QList<AlarmEvent>& entries) {
+void AlarmJournalWindow::Fill(const QList<AlarmEvent>& entries, const QStringList& deliveries) {
     if (reading_ == 0 || --reading_ > 0) {
         return;  // another read was asked for since: its answer is newer
     }
     QList<AlarmEvent> rows = entries;
+    QStringList states = deliveries;
     for (const AlarmEvent& e : late_) {
         rows.prepend(e);
+        states.prepend(QString());
     }
     late_.clear();
-    model_->SetEntries(std::move(rows));
+    model_->SetEntries(std::move(rows), std::move(states));
     Q_EMIT shown();
 }
 
 void AlarmJournalWindow::setDeliveryText(const QString& text) {
+    const bool changed = text != Notifications->text();
     Notifications->setText(text);
     Notifications->setVisible(!text.isEmpty());
+    if (changed && isVisible()) {
+        Refresh();
+    }
 }
 
 void AlarmJournalWindow::Add(const AlarmEvent& event) {

@@ -2,6 +2,7 @@
 
 #include <QAbstractTableModel>
 #include <QList>
+#include <QStringList>
 #include <QWidget>
 #include <functional>
 
@@ -28,12 +29,14 @@ public:
     [[nodiscard]] QVariant headerData(int section, Qt::Orientation orientation,
                                       int role) const override;
 
-    void SetEntries(QList<AlarmEvent> entries);
+    // deliveries[i] is the notification column of entries[i]; missing ones are empty.
+    void SetEntries(QList<AlarmEvent> entries, QStringList deliveries = {});
     void AddNewest(const AlarmEvent& event);
     [[nodiscard]] const QList<AlarmEvent>& entries() const { return rows_; }
 
 private:
     QList<AlarmEvent> rows_;
+    QStringList deliveries_;  // beside rows_, row for row
     qsizetype capacity_;
 };
 
@@ -53,7 +56,8 @@ public:
     bool ExportCsv(const QString& path);
 
     [[nodiscard]] const QList<AlarmEvent>& entries() const { return model_->entries(); }
-    // The state of the notifications, under the table; empty hides the line.
+    // The state of the notifications, under the table; empty hides the line. A change reads
+    // the journal again when shown, for each event's own state.
     void setDeliveryText(const QString& text);
 
     QTableView* Tableau = nullptr;
@@ -67,7 +71,7 @@ Q_SIGNALS:
     void shown();
 
 private:
-    void Fill(const QList<merival::AlarmEvent>& entries);
+    void Fill(const QList<merival::AlarmEvent>& entries, const QStringList& deliveries);
     void Add(const merival::AlarmEvent& event);
 
     AlarmJournal& journal_;

@@ -103,10 +103,17 @@ NotifySettingsDialog::NotifySettingsDialog(Notifier& notifier, Operator& op, QWi
     buttons->addStretch();
     buttons->addWidget(Valider);
     buttons->addWidget(Annuler);
+    // Mail beside the webhook and the events: the whole dialog fits a 1024 x 768 screen.
+    auto* right = new QVBoxLayout;
+    right->addWidget(hook);
+    right->addWidget(events);
+    right->addStretch();
+    auto* columns = new QHBoxLayout;
+    columns->addWidget(mail, 1);
+    columns->addLayout(right, 1);
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(mail);
-    layout->addWidget(hook);
-    layout->addWidget(events);
+    layout->addLayout(columns);
+    setMinimumWidth(820);
     layout->addLayout(buttons);
     layout->addWidget(Resultat);
 

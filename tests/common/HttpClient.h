@@ -7,7 +7,10 @@
 #include <QElapsedTimer>
 #include <QList>
 #include <QPair>
+#include <QSslConfiguration>
+#include <QSslSocket>
 #include <QTcpSocket>
+#include <memory>
 
 namespace merival::test {
 
@@ -26,13 +29,27 @@ struct Response {
     }
 };
 
-// One request on its own connection, headers as given (Host added when missing).
+// One request on its own connection, headers as given (Host added when missing); over TLS
+// when the server's certificate authority is given, and it must pass.
 inline Response Http(quint16 port, const QByteArray& method, const QByteArray& path,
                      const QList<QByteArray>& headers = {}, const QByteArray& body = {},
-                     const QString& address = QStringLiteral("127.0.0.1")) {
-    QTcpSocket socket;
-    socket.connectToHost(address, port);
-    EXPECT_TRUE(socket.waitForConnected(3000));
+                     const QString& address = QStringLiteral("127.0.0.1"),
+                     const QList<QSslCertificate>& ca = {}) {
+    std::unique_ptr<QTcpSocket> owned;
+    if (ca.isEmpty()) {
+        owned = std::make_unique<QTcpSocket>();
+        owned->connectToHost(address, port);
+        EXPECT_TRUE(owned->waitForConnected(3000));
+    } else {
+        auto tls = std::make_unique<QSslSocket>();
+        QSslConfiguration config = tls->sslConfiguration();
+        config.setCaCertificates(ca);
+        tls->setSslConfiguration(config);
+        tls->connectToHostEncrypted(address, port);
+        EXPECT_TRUE(tls->waitForEncrypted(5000)) << tls->errorString().toStdString();
+        owned = std::move(tls);
+    }
+    QTcpSocket& socket = *owned;
     QByteArray request = method + ' ' + path + " HTTP/1.1\r\nConnection: close\r\n";
     bool host = false;
     for (const QByteArray& h : headers) {

@@ -150,6 +150,10 @@ public:
         const std::lock_guard lock(mutex_);
         return messages_;
     }
+    size_t count() {
+        const std::lock_guard lock(mutex_);
+        return messages_.size();
+    }
     // Payloads received on one topic, in order.
     QList<QByteArray> payloads(const QByteArray& topic) {
         QList<QByteArray> found;

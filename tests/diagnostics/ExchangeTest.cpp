@@ -106,6 +106,10 @@ TEST(ExchangeTest, BytesShowTheirCrcApartAndTheCellsSayWhatHappened) {
     EXPECT_EQ(babble.reply.size(), kKeptReplyBytes);
     EXPECT_TRUE(ReplyHex(babble).endsWith("… (+2744 octets)"));
     EXPECT_EQ(OutcomeText(babble), "Réponse trop longue");
+    // The ring keeps thousands of events: a reply read into a large buffer is not kept with it.
+    QByteArray roomy = Reply(1);
+    roomy.reserve(65536);
+    EXPECT_LT(MakeEvent(Record(roomy), 0).reply.capacity(), 1024);
 
     // Modbus TCP: the header apart, no CRC on the wire.
     ExchangeRecord tcp = Record(Reply(1));

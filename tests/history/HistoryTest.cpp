@@ -5,9 +5,11 @@
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <cstring>
 #include <ctime>
 
 #include "common/TempDir.h"
+#include "history/CsvField.h"
 #include "history/HistoryQuery.h"
 #include "history/HistoryRecorder.h"
 #include "history/Storage.h"
@@ -119,6 +121,21 @@ TEST_F(HistoryTest, RecordedReadingsComeBackAsSpreadsheetCsv) {
         EXPECT_EQ(q.value(1).toInt(), 1);
     }
     CloseStorage(kRead);
+}
+
+// A spreadsheet drops a leading tab or carriage return and reads the rest as a formula.
+TEST(CsvField, NoTagIsReadAsAFormula) {
+    const auto field = [](const char* text, bool oneLine = false) {
+        std::string out;
+        AppendCsvField(out, text, qsizetype(std::strlen(text)), oneLine);
+        return out;
+    };
+    EXPECT_EQ(field("Bassin 2"), "Bassin 2");
+    EXPECT_EQ(field("=1+2"), "\"=\"\"=1+2\"\"\"");
+    EXPECT_EQ(field("\t=1+2"), "\"=\"\"\t=1+2\"\"\"");
+    EXPECT_EQ(field("\r=1"), "\"=\"\"\r=1\"\"\"");
+    EXPECT_EQ(field("@a;\"b\""), "\"=\"\"@a;\"\"\"\"b\"\"\"\"\"\"\"");
+    EXPECT_EQ(field("a\r\nb", true), "a / b");
 }
 
 TEST_F(HistoryTest, PeriodsIncludeTheirStartAndTheWholeLastDayOrMinute) {

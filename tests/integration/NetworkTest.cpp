@@ -173,7 +173,9 @@ TEST(NetworkLine, PeerKilledReadsHsWithoutSpinningAndValuesComeBack) {
     ASSERT_TRUE(site.StartSim(tcp, port));
     const qsizetype returned = read();
     ASSERT_TRUE(WaitFor([&] { return read() > returned && voie0.last() != u"HS"; }, 10000));
-    EXPECT_LE(voie0.size() - returned, 2) << voie0.join(u'|').toStdString();
+    // Reconnection waits double every second failure: after an outage of a few seconds the
+    // wait is 2 s at most (4 s on a loaded machine), then the values are back within a pass.
+    EXPECT_LE(voie0.size() - returned, 5) << voie0.join(u'|').toStdString();
 
     site.poll.terminate();
     site.poll.waitForFinished(5000);

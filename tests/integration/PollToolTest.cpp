@@ -385,6 +385,18 @@ TEST_F(PollTool, RefusesWhatItCannotUse) {
         const QString error = QString::fromUtf8(poll.readAllStandardError());
         EXPECT_TRUE(error.contains(row.message)) << error.toStdString();
     }
+    // Help and version answer without a port or files, whatever else is given.
+    QFile::remove(dir_.filePath("config.txt"));
+    for (const QString& option : {QStringLiteral("--help"), QStringLiteral("--version")}) {
+        QProcess poll;
+        StartPoll(poll, {QStringLiteral("--count"), QStringLiteral("0"), option});
+        ASSERT_TRUE(poll.waitForFinished(20000));
+        EXPECT_EQ(poll.exitCode(), 0);
+        const QByteArray out = poll.readAllStandardOutput();
+        EXPECT_TRUE(
+            out.startsWith(option == u"--help" ? "usage : merival-poll" : "merival-poll 2."))
+            << out.toStdString();
+    }
 }
 
 }  // namespace

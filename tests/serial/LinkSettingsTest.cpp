@@ -2,7 +2,10 @@
 
 #include <QSettings>
 
+#include "base/IniFile.h"
 #include "common/TempDir.h"
+#include "instruments/Frame.h"
+#include "serial/GatewayInput.h"
 #include "serial/LinePort.h"
 #include "serial/QtSerialPort.h"
 #include "serial/TcpPort.h"
@@ -65,6 +68,72 @@ TEST(LinkSettings, SavedNetworkLineReadsBackAndSerialDropsTheAddress) {
     SaveLinkSettings(ini, s);
     EXPECT_FALSE(ini.contains(QStringLiteral("Liaison/Hote")));
     EXPECT_EQ(LoadLinkSettings(ini), LinkSettings{});
+}
+
+// Saved over, a file QSettings could not parse would lose what it could not read.
+TEST(LinkSettings, DamagedFileIsNotSavedOver) {
+    test::CurrentTempDir dir;
+    const QByteArray damaged = "[Historique\nEnregistrement=true\n; à corriger\n";
+    ASSERT_TRUE(dir.write(QStringLiteral("merival.ini"), damaged));
+    LinkSettings s;
+    s.mode = LinkMode::ModbusTcp;
+    s.host = QStringLiteral("passerelle");
+    {
+        const auto ini = OpenIni();
+        EXPECT_FALSE(IniWritable(*ini));
+        SaveLinkSettings(*ini, s);
+        ini->sync();
+        EXPECT_TRUE(IniStatus(*ini).message.contains(QStringLiteral("rien n'y est enregistré")));
+    }
+    EXPECT_EQ(dir.read(QStringLiteral("merival.ini")), damaged);
+}
+
+QByteArray Mbap(quint16 transaction, const QByteArray& pdu) {
+    return SplitWord(transaction) + SplitWord(0) + SplitWord(static_cast<quint16>(pdu.size())) +
+           pdu;
+}
+
+// The frames taken do not depend on how TCP cuts the bytes.
+TEST(GatewayInput, MbapFramesWhateverThePieces) {
+    const QByteArray pdu = QByteArray::fromHex("01031000010002000300040005000600070008");
+    const QByteArray rtu = pdu + FrameCrc(pdu);
+    NetworkFacts facts;
+
+    // A burst of other transactions' replies longer than the input bound, then the reply.
+    QByteArray burst;
+    while (burst.size() <= GatewayInput::kMaxInput) {
+        burst += Mbap(6, pdu);
+    }
+    GatewayInput input(true);
+    input.expect(7);
+    input.feed(burst + Mbap(7, pdu).left(5), facts);
+    input.feed(Mbap(7, pdu).mid(5), facts);
+    EXPECT_EQ(input.take(), rtu);
+    EXPECT_EQ(input.strays(), burst.size() / Mbap(6, pdu).size());
+    EXPECT_EQ(facts.replyHeader, Mbap(7, pdu).left(GatewayInput::kMbapHeader));
+
+    // Bytes that are not MBAP lose the stream until the next request, however they are cut.
+    for (const bool apart : {false, true}) {
+        GatewayInput lost(true);
+        lost.expect(7);
+        const QByteArray garbage = rtu;
+        if (apart) {
+            lost.feed(garbage, facts);
+            lost.feed(Mbap(7, pdu), facts);
+        } else {
+            lost.feed(garbage + Mbap(7, pdu), facts);
+        }
+        EXPECT_EQ(lost.take(), QByteArray()) << apart;
+        lost.discard();
+        lost.feed(Mbap(7, pdu), facts);
+        EXPECT_EQ(lost.take(), rtu) << apart;
+    }
+
+    // rtu-tcp: the bytes as they come, up to the bound.
+    GatewayInput plain(false);
+    plain.feed(burst.left(100), facts);
+    plain.feed(burst.mid(100), facts);
+    EXPECT_EQ(plain.take(), burst.left(GatewayInput::kMaxInput));
 }
 
 TEST(LinkSettings, LinePortFollowsTheSettingsAtEachOpening) {

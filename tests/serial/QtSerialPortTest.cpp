@@ -1,9 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
 
 #include "common/TempDir.h"
 #include "serial/QtSerialPort.h"
+#include "serial/TcpPort.h"
 
 namespace merival {
 namespace {
@@ -64,6 +73,53 @@ TEST(QtSerialPortTest, SettingsTexts) {
     EXPECT_FALSE(port.setPortNumber(0));
     EXPECT_TRUE(port.setPortNumber(4));
     EXPECT_EQ(port.portNumber(), 4);
+}
+
+// Bytes read stand in a buffer of their own size: the exchange log keeps thousands of replies,
+// and each one holding the device's read buffer (tens of kB) grew the program by megabytes a
+// minute until the log wrapped.
+TEST(QtSerialPortTest, BytesReadDoNotHoldTheReadBuffer) {
+    const QByteArray frame(21, 'r');
+    const auto readFrame = [&](SerialPortInterface& port, const std::function<void()>& send) {
+        QString error;
+        EXPECT_TRUE(port.open(&error)) << error.toStdString();
+        send();
+        QElapsedTimer guard;
+        guard.start();
+        while (port.inBufferCount() < frame.size() && guard.elapsed() < 5000) {
+            QCoreApplication::processEvents();
+            QThread::msleep(2);
+        }
+        const QByteArray got = port.readAll();
+        EXPECT_EQ(got, frame);
+        EXPECT_LT(got.capacity(), 1024);
+        port.close();
+    };
+
+    test::CurrentTempDir dir;
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_TRUE(::grantpt(master) == 0 && ::unlockpt(master) == 0);
+    ASSERT_TRUE(QFile::link(QString::fromLocal8Bit(::ptsname(master)), dir.filePath("COM1")));
+    QtSerialPort serial;
+    ASSERT_TRUE(serial.setPortNumber(1));
+    ASSERT_TRUE(serial.setSettings("9600,n,8,1"));
+    readFrame(serial, [&] { EXPECT_EQ(::write(master, frame.constData(), 21), 21); });
+    ::close(master);
+
+    QTcpServer converter;
+    ASSERT_TRUE(converter.listen(QHostAddress::LocalHost));
+    LinkSettings link;
+    link.mode = LinkMode::RtuTcp;
+    link.host = QStringLiteral("127.0.0.1");
+    link.port = converter.serverPort();
+    TcpPort tcp(link);
+    readFrame(tcp, [&] {
+        ASSERT_TRUE(converter.hasPendingConnections() || converter.waitForNewConnection(5000));
+        QTcpSocket* peer = converter.nextPendingConnection();
+        peer->write(frame);
+        peer->flush();
+    });
 }
 
 }  // namespace

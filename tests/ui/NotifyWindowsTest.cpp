@@ -10,7 +10,10 @@
 #include <QSpinBox>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QTableView>
 
+#include "alarms/AlarmJournal.h"
+#include "alarms/windows/AlarmJournalWindow.h"
 #include "base/IniFile.h"
 #include "common/NotifyServers.h"
 #include "common/ScriptedOperator.h"
@@ -124,6 +127,43 @@ TEST(AlarmReportWindow, ShowsTheFiguresOfTheJournalOfThePeriod) {
     window.Au->setDateTime(start);
     window.Calculer->click();
     EXPECT_TRUE(window.Rapport->toPlainText().startsWith("La période est vide"));
+}
+
+// Each event's own delivery shows on its row of the journal, and follows a new try.
+TEST(AlarmJournalWindow, ShowsHowEachEventWentOut) {
+    test::CurrentTempDir dir;
+    test::ScriptedOperator op;
+    test::NotifyServer http("http", dir.filePath("recus.jsonl"), {"--status", "503"});
+    ASSERT_TRUE(http.Start());
+    AlarmJournal journal;
+    Notifier notifier;
+    NotifySettings s;
+    s.webhook = QStringLiteral("http://127.0.0.1:%1/alarmes").arg(http.port());
+    notifier.setSettings(s);
+    DeliveryRules rules;
+    rules.groupMs = 0;
+    rules.firstRetryMs = 200;
+    rules.maxRetryMs = 200;
+    rules.giveUpMs = 500;
+    notifier.setRules(rules);
+    notifier.start();
+    AlarmJournalWindow window(journal, op);
+    QObject::connect(&notifier, &Notifier::summary, &window, &AlarmJournalWindow::setDeliveryText);
+    const QDateTime t = QDateTime::fromMSecsSinceEpoch(1'700'000'000'000, Qt::UTC);
+    const AlarmEvent high{t, 1, "Bassin", "9,20 pH", alarm_event::kHigh};
+    journal.Append(high);
+    journal.Append({t.addSecs(1), 1, "Bassin", "9,20 pH", alarm_event::kAcknowledge});
+    window.ShowFromMenu();
+    notifier.Notify(high);
+    const auto cell = [&](int row) {
+        return window.Tableau->model()->index(row, 6).data().toString();
+    };
+    ASSERT_TRUE(PumpFor([&] { return cell(1).startsWith("webhook : abandonné"); }, 30000))
+        << cell(1).toStdString();
+    EXPECT_EQ(cell(1), "webhook : abandonné (HTTP 503 recu)");
+    EXPECT_EQ(cell(0), "") << "the acknowledgement was not sent";
+    EXPECT_EQ(window.Tableau->model()->headerData(6, Qt::Horizontal).toString(), "Notification");
+    notifier.stop();
 }
 
 }  // namespace

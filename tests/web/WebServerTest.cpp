@@ -6,6 +6,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QSettings>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -14,6 +15,7 @@
 #include "alarms/AlarmJournal.h"
 #include "common/HttpClient.h"
 #include "publish/Messages.h"
+#include "web/ApiParameters.h"
 #include "web/WebAccess.h"
 #include "web/WebUsers.h"
 #include "web/WebView.h"
@@ -48,7 +50,8 @@ void Wait(const std::function<bool()>& done, int ms = 5000) {
 // A web view on a free port of `address`, with two users and recorded hooks.
 class Server {
 public:
-    explicit Server(const QString& address) {
+    explicit Server(const QString& address,
+                    const std::function<void(QSettings&, const QTemporaryDir&)>& more = {}) {
         usersFile = dir.filePath(QStringLiteral("utilisateurs.txt"));
         EXPECT_TRUE(
             SetWebUser(usersFile, QStringLiteral("lea"), WebRole::Reader, "lecture-seule").ok());
@@ -59,6 +62,9 @@ public:
         ini.setValue(QStringLiteral("Web/Adresse"), address);
         ini.setValue(QStringLiteral("Web/Port"), 0);
         ini.setValue(QStringLiteral("Web/FichierUtilisateurs"), QStringLiteral("utilisateurs.txt"));
+        if (more) {
+            more(ini, dir);
+        }
         WebView::Sources sources;
         sources.iniDirectory = QDir(dir.path());
         sources.stats = [] {
@@ -177,6 +183,66 @@ TEST(WebAccess, OriginsCookiesThrottleAndSessions) {
     EXPECT_EQ(sessions.Find(s.id, 2 * WebSessions::kIdleMs + 1), nullptr);
 }
 
+TEST(WebUsers, TextWrittenReadsBackTheSameUsers) {
+    const QByteArray print = "$argon2id$v=19$m=8,t=1,p=1$CikF9ysuCzDhtIeLE/gXpw$8hmgbhfy3ztAV4SH";
+    int skipped = 0;
+    const QList<WebUser> users =
+        ParseWebUsers("  lea:lecture:" + print + " \r\n# x:y\n\nlea:" + "operateur:" + print +
+                          "\nzoe:admin:" + print + "\nx:lecture:" + print + ":y\nbob:lecture:$",
+                      &skipped);
+    ASSERT_EQ(users.size(), 1);
+    EXPECT_EQ(users[0].role, WebRole::Operator) << "the last line of a name wins";
+    EXPECT_EQ(users[0].hash, print);
+    EXPECT_EQ(skipped, 3);
+    EXPECT_EQ(ParseWebUsers(WebUsersText(users), &skipped), users);
+    EXPECT_EQ(skipped, 0);
+}
+
+TEST(WebSettings, SavedSettingsReadBackTheSame) {
+    QTemporaryDir dir;
+    QSettings ini(dir.filePath(QStringLiteral("merival.ini")), QSettings::IniFormat);
+    const WebSettings defaults = LoadWebSettings(ini);
+    EXPECT_EQ(defaults, WebSettings{});
+    WebSettings s{true,
+                  QStringLiteral("::"),
+                  8443,
+                  QStringLiteral("a, b.pem"),
+                  QStringLiteral("c.pem"),
+                  QStringLiteral("u.txt")};
+    SaveWebSettings(ini, s);
+    EXPECT_EQ(LoadWebSettings(ini), s);
+}
+
+// Beyond the bounds, the span of a period times the chart's columns overflowed.
+TEST(WebApi, PeriodsWithinBoundsChannelsThatExist) {
+    const auto period = [](const char* query, bool open = false) {
+        return ApiPeriod(QUrlQuery(QString::fromLatin1(query)), open);
+    };
+    const std::optional<HistoryPeriod> ms = period("de=1000&a=2000");
+    ASSERT_TRUE(ms);
+    EXPECT_EQ(ms->fromMs, 1000);
+    EXPECT_EQ(ms->toMs, 2000);
+    for (const char* bad :
+         {"de=2000&a=1000", "de=1000&a=1000", "de=-1&a=1000", "de=1&a=x",
+          "de=-9000000000000000000&a=9000000000000000000", "de=0&a=253402300800001", "a=1000"}) {
+        EXPECT_FALSE(period(bad)) << bad;
+    }
+    const std::optional<HistoryPeriod> open = period("a=1000", true);
+    ASSERT_TRUE(open);
+    EXPECT_EQ(open->fromMs, kEarliestApiMs);
+    EXPECT_EQ(period("", true)->toMs, kLatestApiMs);
+    EXPECT_TRUE(period("de=2026-01-01&a=2026-01-01"));
+
+    EXPECT_EQ(ApiChannels(QStringLiteral("3,,1,3,4,-1,x,2")), (QList<int>{3, 1, 2}));
+    EXPECT_EQ(ApiChannels(QStringLiteral("9")), (QList<int>{0, 1, 2, 3}));
+    EXPECT_EQ(ApiChannel(QStringLiteral("4")), -1);
+    EXPECT_EQ(ApiColumns(QStringLiteral("99999")), 4000);
+
+    Server server(QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(Http(server.port, "GET", "/api/historique?de=-9000000000000000000&a=1").status, 400);
+    EXPECT_EQ(Http(server.port, "GET", "/api/journal?de=5&a=4").status, 400);
+}
+
 TEST(WebServer, LoopbackServesPagesApiAndNothingElse) {
     Server server(QStringLiteral("127.0.0.1"));
     server.Pass({Reading(1, QStringLiteral("7.02 pH\r\n21.5 °C"), 7.02),
@@ -289,6 +355,35 @@ TEST(WebServer, OtherAddressesNeedALoginAndTheOperatorRole) {
               401);
     EXPECT_EQ(post("/api/acquitter", {server.origin, basic}).status, 403);
 
+    // A live page ends with its session; another session's page goes on.
+    const QUrl live(QStringLiteral("ws://127.0.0.2:%1/api/direct").arg(server.port));
+    QWebSocket readerPage;
+    QWebSocket opPage;
+    int readerMessages = 0;
+    int opMessages = 0;
+    bool readerClosed = false;
+    QObject::connect(&readerPage, &QWebSocket::textMessageReceived, &readerPage,
+                     [&] { ++readerMessages; });
+    QObject::connect(&opPage, &QWebSocket::textMessageReceived, &opPage, [&] { ++opMessages; });
+    QObject::connect(&readerPage, &QWebSocket::disconnected, &readerPage,
+                     [&] { readerClosed = true; });
+    for (auto [page, cookieHeader] : {std::pair{&readerPage, readerCookie}, {&opPage, opCookie}}) {
+        QNetworkRequest request(live);
+        request.setRawHeader("Origin", server.origin.mid(8));
+        request.setRawHeader("Cookie", cookieHeader.mid(8));
+        page->open(request);
+    }
+    Wait([&] { return readerMessages == 1 && opMessages == 1; });
+    ASSERT_EQ(readerMessages, 1);
+    EXPECT_EQ(post("/api/deconnexion", {server.origin, readerCookie, readerToken}).status, 200);
+    Wait([&] { return readerClosed; });
+    EXPECT_TRUE(readerClosed);
+    EXPECT_EQ(get("/api/mesures", {readerCookie}).status, 401);
+    server.Pass({Reading(0, QStringLiteral("6.50 pH"), 6.5)});
+    Wait([&] { return opMessages == 2; });
+    EXPECT_EQ(opMessages, 2);
+    EXPECT_EQ(readerMessages, 1);
+
     Wait([&] { return server.journal.size() >= 4; });
     EXPECT_EQ(server.acknowledged, QStringList{QStringLiteral("oscar")});
     QStringList journal;
@@ -334,6 +429,50 @@ TEST(WebServer, PushesEveryPassToOwnOriginOnly) {
               QStringLiteral("active"));
     EXPECT_EQ(last[QStringLiteral("voies")][0][QStringLiteral("texte")].toString(),
               QStringLiteral("6.50 pH"));
+}
+
+// HTTPS with the configured certificate: the cookie is Secure, the push channel is wss, and
+// plain HTTP on that port gets nothing.
+TEST(WebServer, ServesOverTlsWithSecureCookies) {
+    Server server(QStringLiteral("127.0.0.2"), [](QSettings& ini, const QTemporaryDir& dir) {
+        QProcess openssl;
+        openssl.setWorkingDirectory(dir.path());
+        openssl.start("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
+                                  "cle.pem", "-out", "cert.pem", "-days", "1", "-subj",
+                                  "/CN=127.0.0.2", "-addext", "subjectAltName=IP:127.0.0.2"});
+        ASSERT_TRUE(openssl.waitForFinished(60000) && openssl.exitCode() == 0);
+        ini.setValue(QStringLiteral("Web/Certificat"), QStringLiteral("cert.pem"));
+        ini.setValue(QStringLiteral("Web/Cle"), QStringLiteral("cle.pem"));
+    });
+    ASSERT_NE(server.port, 0);
+    const QList<QSslCertificate> ca =
+        QSslCertificate::fromPath(server.dir.filePath(QStringLiteral("cert.pem")));
+    ASSERT_EQ(ca.size(), 1);
+    const QString a = QStringLiteral("127.0.0.2");
+    const QByteArray origin = "Origin: https://127.0.0.2:" + QByteArray::number(server.port);
+    EXPECT_EQ(Http(server.port, "GET", "/connexion", {}, {}, a, ca).status, 200);
+    const Response login = Http(server.port, "POST", "/api/connexion", {origin},
+                                R"({"nom":"lea","motdepasse":"lecture-seule"})", a, ca);
+    ASSERT_EQ(login.status, 200);
+    EXPECT_TRUE(login.header("Set-Cookie").contains("; Secure"))
+        << login.header("Set-Cookie").toStdString();
+    const QByteArray cookie = login.header("Set-Cookie").split(';').first();
+    EXPECT_EQ(Http(server.port, "GET", "/api/mesures", {"Cookie: " + cookie}, {}, a, ca).status,
+              200);
+    EXPECT_EQ(Http(server.port, "GET", "/connexion", {}, {}, a).status, 0) << "no plain HTTP";
+
+    QWebSocket page;
+    QSslConfiguration config = page.sslConfiguration();
+    config.setCaCertificates(ca);
+    page.setSslConfiguration(config);
+    int messages = 0;
+    QObject::connect(&page, &QWebSocket::textMessageReceived, &page, [&] { ++messages; });
+    QNetworkRequest request(QUrl(QStringLiteral("wss://127.0.0.2:%1/api/direct").arg(server.port)));
+    request.setRawHeader("Origin", origin.mid(8));
+    request.setRawHeader("Cookie", cookie);
+    page.open(request);
+    Wait([&] { return messages == 1; });
+    EXPECT_EQ(messages, 1);
 }
 
 TEST(WebMetrics, LabelsEscapedCountersOnlyForChannelsThatExchanged) {

@@ -5,6 +5,7 @@
 //   merival-poll [--count N] [--interval MS] [--record] [--mqtt [--mqtt-config FILE]]
 //                [--trace] [--stats] [--alarms] [--web]
 //   merival-poll --web-user NAME [--role lecture|operateur]
+//   merival-poll --help | --version
 //
 // --record writes every reading into "historique.sqlite" as the desktop program does (the
 // retention of merival.ini applies); a file that cannot be used is reported and polling goes on.
@@ -17,8 +18,9 @@
 // --web serves the web view of merival.ini's [Web] section while polling; --web-user adds a
 // user of its users file or sets their role and password (read from the terminal or stdin).
 //
-// Exit status: 0 after N passes or on SIGINT/SIGTERM (the pass in progress ends after its
-// current channel, as with ABANDON); 1 when an option, a file or the port cannot be used.
+// Exit status: 0 after N passes, on SIGINT/SIGTERM (the pass in progress ends after its
+// current channel, as with ABANDON) or for --help and --version; 1 when an option, a file or the
+// port cannot be used.
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -39,6 +41,7 @@
 
 #include "alarms/AlarmsCapability.h"
 #include "base/IniFile.h"
+#include "config/AppInfo.h"
 #include "config/ChannelStore.h"
 #include "engine/Capabilities.h"
 #include "engine/MeasurementEngine.h"
@@ -64,7 +67,22 @@ void PrintError(const QString& text) {
     std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
 }
 
+const char kUsage[] =
+    "usage : merival-poll [--count N] [--interval MS] [--record] [--mqtt [--mqtt-config "
+    "FICHIER]]\n"
+    "                     [--trace] [--stats] [--alarms] [--web]\n"
+    "        merival-poll --web-user NOM [--role lecture|operateur]\n"
+    "  Le cycle de mesure sans fenêtre, avec « config.txt » et « PortCom.dat » du dossier :\n"
+    "  une ligne par voie interrogée, « Voie <n> », une tabulation et le texte de la valeur.\n"
+    "  --count N : N passes (par défaut jusqu'à SIGINT ou SIGTERM) ; --interval MS : le pas.\n"
+    "  --record : l'historique ; --mqtt : la publication ([Publication] de merival.ini ou\n"
+    "  FICHIER) ; --trace, --stats : les échanges sur la sortie d'erreur ; --alarms : les\n"
+    "  alarmes et leurs notifications ; --web : la vue web de [Web] ; --web-user : un\n"
+    "  utilisateur de la vue web (mot de passe lu au terminal ou sur l'entrée standard).\n"
+    "  --help : cette aide ; --version : la version.\n";
+
 struct Options {
+    bool done = false;  // --help or --version answered
     bool web = false;
     QString webUser;
     QString webRole = QStringLiteral("lecture");
@@ -90,6 +108,18 @@ std::optional<long long> PositiveNumber(const QString& text, long long max) {
 // French messages for every refusal; nothing is printed on success.
 std::optional<Options> ParseOptions(const QStringList& arguments) {
     Options options;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        if (arguments[i] == QStringLiteral("--help") || arguments[i] == QStringLiteral("-h")) {
+            std::fputs(kUsage, stdout);
+            options.done = true;
+            return options;
+        }
+        if (arguments[i] == QStringLiteral("--version")) {
+            std::printf("merival-poll %s\n", qPrintable(QString::number(VersionNumber(), 'f', 2)));
+            options.done = true;
+            return options;
+        }
+    }
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         QString name = arguments[i];
         QString value;
@@ -220,6 +250,9 @@ int Run(QCoreApplication& app) {
     const std::optional<Options> options = ParseOptions(QCoreApplication::arguments());
     if (!options) {
         return 1;
+    }
+    if (options->done) {
+        return std::fflush(stdout) == 0 ? 0 : 1;
     }
     if (!options->webUser.isEmpty()) {
         return SetWebUserFromConsole(options->webUser, options->webRole);
