@@ -138,9 +138,14 @@ Checked Check(sqlite3* db, const QString& name, StorageAccess access, qint64 siz
     qint64 id = 0;
     qint64 version = 0;
     QStringList tables;
-    if (!Integer(db, "PRAGMA application_id", &id) ||
-        !Integer(db, "PRAGMA user_version", &version) || !Tables(db, &tables)) {
-        return failed(QStringLiteral("Lecture impossible de"), sqlite3_extended_errcode(db));
+    // Read in one transaction: another connection creating the layout meanwhile would
+    // otherwise show an empty identity beside its new tables, taken for a foreign file.
+    const bool read = Exec(db, "BEGIN") && Integer(db, "PRAGMA application_id", &id) &&
+                      Integer(db, "PRAGMA user_version", &version) && Tables(db, &tables);
+    const int code = sqlite3_extended_errcode(db);
+    Exec(db, "ROLLBACK");
+    if (!read) {
+        return failed(QStringLiteral("Lecture impossible de"), code);
     }
     bool allOurs = true;
     for (const QString& table : tables) {
