@@ -30,31 +30,61 @@ QString JournalPath() {
 }
 
 AlarmJournal::AlarmJournal(const QString& path, QObject* parent) : QObject(parent) {
-    thread_.setObjectName(QStringLiteral("merival-journal"));
-    worker_ = new JournalWorker(path.isEmpty() ? JournalPath() : path);
-    worker_->moveToThread(&thread_);
-    connect(&thread_, &QThread::finished, worker_, &QObject::deleteLater);
-    connect(worker_, &JournalWorker::entriesRead, this, &AlarmJournal::entriesRead);
-    connect(worker_, &JournalWorker::failed, this, &AlarmJournal::failed);
-    thread_.start();
+    thread_ = std::thread([this, path = path.isEmpty() ? JournalPath() : path] { Run(path); });
 }
 
 AlarmJournal::~AlarmJournal() {
-    // Queued behind every request made so far, so that none is lost.
-    QMetaObject::invokeMethod(
-        worker_, [this] { thread_.quit(); }, Qt::QueuedConnection);
-    thread_.wait();
+    {
+        const std::lock_guard lock(mutex_);
+        stopping_ = true;  // once every request made so far is carried out, none lost
+    }
+    wake_.notify_all();
+    thread_.join();
 }
 
 void AlarmJournal::Append(const AlarmEvent& event) {
-    QMetaObject::invokeMethod(
-        worker_, [w = worker_, event] { w->Append(event); }, Qt::QueuedConnection);
+    Give(event);
     Q_EMIT appended(event);
 }
 
 void AlarmJournal::RequestEntries() {
-    QMetaObject::invokeMethod(
-        worker_, [w = worker_] { w->ReadEntries(); }, Qt::QueuedConnection);
+    Give(std::nullopt);
+}
+
+void AlarmJournal::Give(std::optional<AlarmEvent> request) {
+    {
+        const std::lock_guard lock(mutex_);
+        requests_.push_back(std::move(request));
+    }
+    wake_.notify_all();
+}
+
+void AlarmJournal::Run(const QString& path) {
+    JournalWorker worker(path);  // its connection belongs to this thread
+    for (;;) {
+        std::optional<AlarmEvent> request;
+        {
+            std::unique_lock lock(mutex_);
+            wake_.wait(lock, [this] { return stopping_ || !requests_.empty(); });
+            if (requests_.empty()) {
+                return;
+            }
+            request = std::move(requests_.front());
+            requests_.pop_front();
+        }
+        std::optional<JournalRead> read;
+        if (request) {
+            worker.Append(*request);
+        } else {
+            read = worker.ReadEntries();
+        }
+        if (std::optional<QString> message = worker.TakeFailure()) {
+            mailbox_.Post([this, text = *message] { Q_EMIT failed(text); });
+        }
+        if (read) {
+            mailbox_.Post([this, got = *read] { Q_EMIT entriesRead(got.entries, got.deliveries); });
+        }
+    }
 }
 
 QByteArray JournalCsv(const QList<AlarmEvent>& entries) {

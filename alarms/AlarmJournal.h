@@ -4,14 +4,17 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
-#include <QThread>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <thread>
 
 #include "alarms/AlarmEngine.h"
+#include "base/Mailbox.h"
 #include "base/Status.h"
 
 namespace merival {
-
-class JournalWorker;
 
 // "historique.sqlite" of the working directory, shared with the history.
 [[nodiscard]] QString JournalPath();
@@ -40,8 +43,15 @@ Q_SIGNALS:
     void failed(const QString& message);
 
 private:
-    QThread thread_;
-    JournalWorker* worker_ = nullptr;
+    void Run(const QString& path);
+    void Give(std::optional<AlarmEvent> request);
+
+    Mailbox mailbox_{this};  // results back on the owner's thread
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<std::optional<AlarmEvent>> requests_;  // an event to write, or nothing: read
+    bool stopping_ = false;
+    std::thread thread_;
 };
 
 // CSV like the history's: UTF-8 with BOM, CR LF, ";", local date JJ/MM/AAAA and time

@@ -1,5 +1,7 @@
 #include "alarms/AlarmsCapability.h"
 
+#include <QThread>
+
 namespace merival {
 
 AlarmsCapability::AlarmsCapability(QString journalPath, QObject* parent)
@@ -25,7 +27,6 @@ void AlarmsCapability::start() {
         return;
     }
     alarms_ = std::make_unique<Alarms>(settings_, journalPath_);
-    connect(this, &AlarmsCapability::readingTaken, alarms_.get(), &Alarms::Feed);
 }
 
 void AlarmsCapability::stop() {
@@ -33,7 +34,16 @@ void AlarmsCapability::stop() {
 }
 
 void AlarmsCapability::takeReading(const ChannelReading& reading) {
-    Q_EMIT readingTaken(reading);
+    const auto feed = [this, reading] {
+        if (alarms_) {
+            alarms_->Feed(reading);
+        }
+    };
+    if (QThread::currentThread() == thread()) {
+        feed();
+    } else {
+        mailbox_.Post(feed);  // from the engine's thread
+    }
 }
 
 }  // namespace merival

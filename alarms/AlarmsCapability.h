@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "alarms/Alarms.h"
+#include "base/Mailbox.h"
 #include "base/Status.h"
 #include "engine/Capability.h"
 
@@ -33,11 +34,8 @@ public:
     // Null before start and after stop.
     [[nodiscard]] Alarms* alarms() const { return alarms_.get(); }
 
-Q_SIGNALS:
-    // From the engine's thread to the chain's.
-    void readingTaken(const merival::ChannelReading& reading);
-
 private:
+    Mailbox mailbox_{this};  // readings from the engine's thread
     QString journalPath_;
     AlarmSettings settings_;
     Status warning_;

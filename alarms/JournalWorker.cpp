@@ -93,7 +93,7 @@ void JournalWorker::Report(const Status& status) {
         reported_ = false;
     } else if (!reported_) {
         reported_ = true;
-        Q_EMIT failed(status.message);
+        failure_ = status.message;
     }
 }
 
@@ -105,7 +105,7 @@ void JournalWorker::Append(const AlarmEvent& event) {
     Report(WritePending());
 }
 
-void JournalWorker::ReadEntries() {
+JournalRead JournalWorker::ReadEntries() {
     QList<AlarmEvent> entries;
     QStringList deliveries;
     Status status = pending_.isEmpty() && open_ ? Status::Ok() : WritePending();
@@ -137,7 +137,7 @@ void JournalWorker::ReadEntries() {
         entries.prepend(e);
         deliveries.prepend(QString());
     }
-    Q_EMIT entriesRead(entries, deliveries);
+    return {entries, deliveries};
 }
 
 }  // namespace merival

@@ -2,6 +2,7 @@
 
 #include <QThread>
 #include <QTimer>
+#include <mutex>
 
 #include "diagnostics/ExchangeLog.h"
 #include "instruments/MeasurementResults.h"
@@ -121,10 +122,12 @@ MeasurementEngine::MeasurementEngine(std::unique_ptr<SerialPortInterface> port,
     thread_->setObjectName(QStringLiteral("ligne %1").arg(line));
     worker_ = new Worker(*this, decimalSeparator);
     worker_->moveToThread(thread_);
+    box_ = std::make_unique<Mailbox>();
+    box_->moveToThread(thread_);
     if (auto* object = dynamic_cast<QObject*>(port.get())) {
         object->moveToThread(thread_);
     }
-    thread_->start();
+    StartThread(*thread_);
     Worker* worker = worker_;
     auto* given = port.release();
     Call([worker, given] { worker->Build(std::unique_ptr<SerialPortInterface>(given)); });
@@ -141,17 +144,26 @@ MeasurementEngine::MeasurementEngine(Transport& transport, RegisterReader& reade
 MeasurementEngine::~MeasurementEngine() {
     Worker* worker = worker_;
     if (thread_ != nullptr) {
+        // Taken by the thread as it ends and by this one after the wait, so that the teardown
+        // is seen here (the thread sanitizer cannot see inside QThread::wait). Connected before
+        // the call below, which hands the connection over to the thread.
+        std::mutex ended;
+        connect(
+            thread_, &QThread::finished, worker,
+            [worker, &ended] {
+                const std::lock_guard lock(ended);
+                worker->TearDown();
+            },
+            Qt::DirectConnection);
         // The closed port ends the exchange under way at once; the stop ends its pass.
         Call([worker] {
             worker->state_->StopKey = worker->state_->EscapeKey;
             worker->ticker_->stop();
             worker->transport_->ClosePort();
         });
-        connect(
-            thread_, &QThread::finished, worker, [worker] { worker->TearDown(); },
-            Qt::DirectConnection);
         thread_->quit();
         thread_->wait();
+        const std::lock_guard lock(ended);
     } else {
         worker->TearDown();
     }
@@ -163,7 +175,7 @@ void MeasurementEngine::Call(const std::function<void()>& f) {
         f();
         return;
     }
-    QMetaObject::invokeMethod(worker_, f, Qt::BlockingQueuedConnection);
+    box_->Call(f);
 }
 
 void MeasurementEngine::Post(std::function<void()> f) {
@@ -171,7 +183,7 @@ void MeasurementEngine::Post(std::function<void()> f) {
         f();
         return;
     }
-    QMetaObject::invokeMethod(worker_, std::move(f), Qt::QueuedConnection);
+    box_->Post(std::move(f));
 }
 
 Status MeasurementEngine::openPort(const SerialSettings& settings) {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 
+#include "base/Mailbox.h"
 #include "base/Status.h"
 #include "config/ChannelStore.h"
 #include "engine/Capability.h"
@@ -93,6 +94,7 @@ private:
     int line_ = 0;
     QThread* thread_ = nullptr;  // null: on the caller's thread
     Worker* worker_ = nullptr;
+    std::unique_ptr<Mailbox> box_;  // on thread_: calls to the worker
     std::atomic<bool> ticking_ = false;
     std::atomic<int> tickMs_ = 1000;
 };

@@ -149,8 +149,7 @@ private:
                 message + QStringLiteral(
                               " Nouvel essai automatique ; les mesures sont gardées en mémoire "
                               "en attendant.");
-            QMetaObject::invokeMethod(
-                owner, [owner, text] { Q_EMIT owner->troubled(text); }, Qt::QueuedConnection);
+            owner_.mailbox_.Post([owner, text] { Q_EMIT owner->troubled(text); });
         }
         *waitMs = std::min(*waitMs * 2, kLastRetryMs);
     }
@@ -350,8 +349,7 @@ private:
     // The signal is posted before waiters learn of the failure, so it is there when they look.
     void Fail(const QString& message) {
         HistoryRecorder* owner = &owner_;
-        QMetaObject::invokeMethod(
-            owner, [owner, message] { Q_EMIT owner->failed(message); }, Qt::QueuedConnection);
+        owner_.mailbox_.Post([owner, message] { Q_EMIT owner->failed(message); });
         {
             const std::lock_guard lock(mutex_);
             failed_ = true;

@@ -5,6 +5,7 @@
 #include <QString>
 #include <memory>
 
+#include "base/Mailbox.h"
 #include "measure/ChannelReading.h"
 
 namespace merival {
@@ -56,6 +57,7 @@ private:
     QString path_;
     int retentionDays_;
     QList<ChannelReading> pass_;
+    Mailbox mailbox_{this};  // the writer's news, back on this object's thread
     std::unique_ptr<Writer> writer_;
 };
 

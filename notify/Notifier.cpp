@@ -46,10 +46,8 @@ void Notifier::setRules(const DeliveryRules& rules) {
 
 void Notifier::Configure() {
     if (worker_) {
-        QMetaObject::invokeMethod(
-            worker_,
-            [w = worker_, s = settings_, r = rules_, n = station_] { w->Configure(s, r, n); },
-            Qt::QueuedConnection);
+        box_->Post(
+            [w = worker_, s = settings_, r = rules_, n = station_] { w->Configure(s, r, n); });
     }
 }
 
@@ -60,13 +58,20 @@ void Notifier::start() {
     cancel_ = false;
     worker_ = new NotifyWorker(databasePath_, &cancel_);
     worker_->moveToThread(&thread_);
-    connect(&thread_, &QThread::finished, worker_, &QObject::deleteLater);
-    connect(worker_, &NotifyWorker::summary, this, &Notifier::summary);
-    connect(worker_, &NotifyWorker::failed, this, &Notifier::failed);
-    thread_.start();
+    box_ = std::make_unique<Mailbox>();
+    box_->moveToThread(&thread_);
+    // Handed over on the worker's thread into our own mailbox, not through Qt's queue.
+    connect(
+        worker_, &NotifyWorker::summary, worker_,
+        [this](const QString& text) { news_.Post([this, text] { Q_EMIT summary(text); }); },
+        Qt::DirectConnection);
+    connect(
+        worker_, &NotifyWorker::failed, worker_,
+        [this](const QString& text) { news_.Post([this, text] { Q_EMIT failed(text); }); },
+        Qt::DirectConnection);
+    StartThread(thread_);
     Configure();
-    QMetaObject::invokeMethod(
-        worker_, [w = worker_] { w->Resume(); }, Qt::QueuedConnection);
+    box_->Post([w = worker_] { w->Resume(); });
 }
 
 void Notifier::stop() {
@@ -76,9 +81,12 @@ void Notifier::stop() {
     // A transfer under way ends at its next progress call; what is still waiting stays in the
     // table for the next start.
     cancel_ = true;
+    // Deleted there through the mailbox, so that its end is seen here before the next start.
+    box_->Call([w = worker_] { delete w; });
     thread_.quit();
     thread_.wait();
     worker_ = nullptr;
+    box_.reset();
 }
 
 void Notifier::takeReading(const ChannelReading& reading) {
@@ -100,8 +108,7 @@ void Notifier::Notify(const AlarmEvent& event) {
         reading = readings_[size_t(event.channel)];
     }
     const Notification n{0, event, EventJson(event, reading)};
-    QMetaObject::invokeMethod(
-        worker_, [w = worker_, n] { w->Add(n); }, Qt::QueuedConnection);
+    box_->Post([w = worker_, n] { w->Add(n); });
 }
 
 void Notifier::Test(const NotifySettings& s) {
@@ -143,9 +150,7 @@ void Notifier::Test(const NotifySettings& s) {
                 QStringLiteral("Rien à essayer : indiquez un serveur SMTP et un "
                                "destinataire, ou un webhook."));
         }
-        QMetaObject::invokeMethod(
-            this, [this, ok, text = lines.join(u'\n')] { Q_EMIT tested(ok, text); },
-            Qt::QueuedConnection);
+        news_.Post([this, ok, text = lines.join(u'\n')] { Q_EMIT tested(ok, text); });
     }));
     testThread_->start();
 }

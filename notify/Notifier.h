@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 
+#include "base/Mailbox.h"
 #include "engine/Capability.h"
 #include "notify/Delivery.h"
 #include "notify/DeliveryPlan.h"
@@ -61,8 +62,10 @@ private:
     DeliveryRules rules_;
     QString station_;
     std::atomic<bool> cancel_{false};
+    Mailbox news_{this};  // from the worker and the test, back on this object's thread
     QThread thread_;
     NotifyWorker* worker_ = nullptr;
+    std::unique_ptr<Mailbox> box_;  // on thread_: calls to the worker
     std::mutex readingsMutex_;
     std::array<std::optional<ChannelReading>, kChannelCount> readings_;
     std::atomic<bool> ending_{false};  // ends a test under way at destruction

@@ -227,22 +227,18 @@ void MqttLink::Connect(bool first) {
         mosquitto_loop_start(m);
         if (rc != MOSQ_ERR_SUCCESS) {
             // libmosquitto's thread goes on trying; the reason is shown meanwhile.
-            QMetaObject::invokeMethod(
-                this,
-                [this, rc, session] {
-                    if (session != session_ || connected_) {
-                        return;
-                    }
-                    if (EndsLoop(rc)) {
-                        SetState(LinkState::Refused,
-                                 QStringLiteral("refusé par %1 : %2").arg(address_, ErrorText(rc)));
-                    } else {
-                        SetState(
-                            LinkState::Reconnecting,
-                            QStringLiteral("reconnexion à %1 (%2)").arg(address_, ErrorText(rc)));
-                    }
-                },
-                Qt::QueuedConnection);
+            box_.Post([this, rc, session] {
+                if (session != session_ || connected_) {
+                    return;
+                }
+                if (EndsLoop(rc)) {
+                    SetState(LinkState::Refused,
+                             QStringLiteral("refusé par %1 : %2").arg(address_, ErrorText(rc)));
+                } else {
+                    SetState(LinkState::Reconnecting,
+                             QStringLiteral("reconnexion à %1 (%2)").arg(address_, ErrorText(rc)));
+                }
+            });
         }
     });
 }
@@ -308,14 +304,11 @@ void MqttLink::OnConnect(mosquitto*, void* self, int code) {
     auto* link = static_cast<MqttLink*>(self);
     link->online_ = code == 0;
     const int session = link->session_;
-    QMetaObject::invokeMethod(
-        link,
-        [link, code, session] {
-            if (session == link->session_) {
-                link->Connected(code);
-            }
-        },
-        Qt::QueuedConnection);
+    link->box_.Post([link, code, session] {
+        if (session == link->session_) {
+            link->Connected(code);
+        }
+    });
 }
 
 void MqttLink::OnDisconnect(mosquitto*, void* self, int code) {
@@ -327,14 +320,11 @@ void MqttLink::OnDisconnect(mosquitto*, void* self, int code) {
     }
     link->disconnectedCv_.notify_all();
     const int session = link->session_;
-    QMetaObject::invokeMethod(
-        link,
-        [link, code, session] {
-            if (session == link->session_) {
-                link->Disconnected(code);
-            }
-        },
-        Qt::QueuedConnection);
+    link->box_.Post([link, code, session] {
+        if (session == link->session_) {
+            link->Disconnected(code);
+        }
+    });
 }
 
 // A failed TLS handshake on a reconnection reaches no other callback than the log.
@@ -345,20 +335,17 @@ void MqttLink::OnLog(mosquitto*, void* self, int level, const char* text) {
     auto* link = static_cast<MqttLink*>(self);
     const int session = link->session_;
     const bool verify = std::strstr(text, "certificate verify failed") != nullptr;
-    QMetaObject::invokeMethod(
-        link,
-        [link, session, verify] {
-            if (session == link->session_ && !link->connected_) {
-                link->SetState(
-                    LinkState::Refused,
-                    QStringLiteral("refusé par %1 : %2")
-                        .arg(link->address_,
-                             verify ? QStringLiteral("échec TLS, certificat du courtier refusé "
-                                                     "(autorité ou nom d'hôte)")
-                                    : ErrorText(MOSQ_ERR_TLS)));
-            }
-        },
-        Qt::QueuedConnection);
+    link->box_.Post([link, session, verify] {
+        if (session == link->session_ && !link->connected_) {
+            link->SetState(
+                LinkState::Refused,
+                QStringLiteral("refusé par %1 : %2")
+                    .arg(link->address_,
+                         verify ? QStringLiteral("échec TLS, certificat du courtier refusé "
+                                                 "(autorité ou nom d'hôte)")
+                                : ErrorText(MOSQ_ERR_TLS)));
+        }
+    });
 }
 
 void MqttLink::OnPublish(mosquitto*, void* self, int messageId) {
@@ -369,14 +356,11 @@ void MqttLink::OnPublish(mosquitto*, void* self, int messageId) {
     }
     link->disconnectedCv_.notify_all();
     const int session = link->session_;
-    QMetaObject::invokeMethod(
-        link,
-        [link, messageId, session] {
-            if (session == link->session_) {
-                Q_EMIT link->published(messageId);
-            }
-        },
-        Qt::QueuedConnection);
+    link->box_.Post([link, messageId, session] {
+        if (session == link->session_) {
+            Q_EMIT link->published(messageId);
+        }
+    });
 }
 
 void MqttLink::Connected(int code) {

@@ -10,6 +10,7 @@
 #include <optional>
 #include <thread>
 
+#include "base/Mailbox.h"
 #include "base/Status.h"
 #include "publish/PublishSettings.h"
 
@@ -95,6 +96,7 @@ private:
     int disconnections_ = 0;
     int lastAcknowledged_ = 0;
     std::atomic<bool> online_ = false;  // as the loop thread knows it
+    Mailbox box_{this};  // the loop thread's and the helper's news, on this object's thread
 };
 
 }  // namespace merival

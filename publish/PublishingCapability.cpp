@@ -13,9 +13,14 @@ PublishingCapability::PublishingCapability(QDir files, QObject* parent)
 PublishingCapability::~PublishingCapability() {
     stop();
     for (QThread* thread : std::as_const(stopping_)) {
-        thread->wait();
-        delete thread;
+        Ended(thread);
     }
+}
+
+void PublishingCapability::Ended(QThread* thread) {
+    thread->wait();
+    { const std::lock_guard lock(ended_); }
+    delete thread;
 }
 
 void PublishingCapability::readSettings(const QSettings& ini) {
@@ -36,25 +41,32 @@ void PublishingCapability::start() {
     }
     thread_ = new QThread;
     thread_->setObjectName(QStringLiteral("publication"));
-    home_ = new QObject;
-    home_->moveToThread(thread_);
-    thread_->start();
+    auto* home = new Mailbox;
+    home->moveToThread(thread_);
+    StartThread(*thread_);
     // Made on its thread, so that the link's timers and queued calls belong there.
     const PublishSettings settings = settings_;
-    QObject* home = home_;
+    const int generation = generation_;
     Status status;
     Publisher* made = nullptr;
-    QMetaObject::invokeMethod(
-        home_,
-        [this, home, settings, &status, &made] {
-            auto* publisher = new Publisher(settings, QSysInfo::machineHostName(), home);
-            made = publisher;
-            connect(publisher, &Publisher::stateChanged, this, &PublishingCapability::stateChanged);
-            connect(this, &PublishingCapability::readingTaken, publisher, &Publisher::publish);
-            status = publisher->Start();
-        },
-        Qt::BlockingQueuedConnection);
+    home->Call([this, home, settings, generation, &status, &made] {
+        auto* publisher = new Publisher(settings, QSysInfo::machineHostName(), home);
+        made = publisher;
+        connect(
+            publisher, &Publisher::stateChanged, publisher,
+            [this, generation](LinkState state, const QString& text) {
+                news_.Post([this, generation, state, text] {
+                    if (generation == generation_) {
+                        Q_EMIT stateChanged(state, text);
+                    }
+                });
+            },
+            Qt::DirectConnection);
+        status = publisher->Start();
+    });
     startStatus_ = status;
+    const std::lock_guard lock(feedMutex_);
+    home_ = home;
     publisher_ = made;
 }
 
@@ -63,27 +75,36 @@ void PublishingCapability::stop() {
         return;
     }
     QThread* thread = std::exchange(thread_, nullptr);
-    QObject* home = std::exchange(home_, nullptr);
-    Publisher* publisher = std::exchange(publisher_, nullptr);
-    // Nothing of the old link reaches the owner any more, nor it the readings.
-    disconnect(publisher, nullptr, this, nullptr);
-    disconnect(this, nullptr, publisher, nullptr);
+    Mailbox* home = nullptr;
+    {
+        // Nothing of the old link reaches the owner any more, nor it the readings.
+        const std::lock_guard lock(feedMutex_);
+        home = std::exchange(home_, nullptr);
+        publisher_ = nullptr;
+    }
+    ++generation_;
     stopping_.append(thread);
+    // The thread deletes what it holds as it ends: the publisher says "hors ligne" there.
+    connect(
+        thread, &QThread::finished, thread,
+        [this, home] {
+            const std::lock_guard lock(ended_);
+            delete home;
+        },
+        Qt::DirectConnection);
     connect(thread, &QThread::finished, this, [this, thread] {
         if (stopping_.removeOne(thread)) {
-            thread->wait();
-            delete thread;
+            Ended(thread);
         }
     });
-    // The thread deletes what it holds as it ends: the publisher says "hors ligne" there.
-    QMetaObject::invokeMethod(home, [home] {
-        home->deleteLater();
-        QThread::currentThread()->quit();
-    });
+    home->Post([] { QThread::currentThread()->quit(); });
 }
 
 void PublishingCapability::takeReading(const ChannelReading& reading) {
-    Q_EMIT readingTaken(reading);
+    const std::lock_guard lock(feedMutex_);
+    if (home_ != nullptr) {
+        home_->Post([publisher = publisher_, reading] { publisher->publish(reading); });
+    }
 }
 
 }  // namespace merival

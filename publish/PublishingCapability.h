@@ -4,7 +4,9 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <mutex>
 
+#include "base/Mailbox.h"
 #include "base/Status.h"
 #include "engine/Capability.h"
 #include "publish/MqttLink.h"
@@ -46,16 +48,21 @@ public:
 
 Q_SIGNALS:
     void stateChanged(merival::LinkState state, const QString& text);
-    // From the engine's thread to the publisher's.
-    void readingTaken(const merival::ChannelReading& reading);
 
 private:
+    // After the wait for a stopping thread: what it deleted as it ended is seen done here.
+    void Ended(QThread* thread);
+
     QDir files_;
     PublishSettings settings_;
     Status startStatus_;
     QThread* thread_ = nullptr;
-    QObject* home_ = nullptr;  // lives on thread_, parent of the publisher
+    Mailbox news_{this};       // the link's state, back on this object's thread
+    int generation_ = 0;       // bumped at each stop: news of an older link is dropped
+    std::mutex feedMutex_;     // home_ and publisher_ are read on the engine's thread
+    Mailbox* home_ = nullptr;  // lives on thread_, parent of the publisher
     Publisher* publisher_ = nullptr;
+    std::mutex ended_;  // held by a stopping thread while it deletes its publisher
     QList<QThread*> stopping_;
 };
 

@@ -25,18 +25,15 @@ void WebView::start() {
     hooks.journal = [this](const AlarmEvent& e) { Q_EMIT journalRequested(e); };
     hooks.historyPath = sources_.historyPath;
     // Made on its own thread: the server's sockets and their timers belong there.
-    anchor_ = std::make_unique<QObject>();
+    anchor_ = std::make_unique<Mailbox>();
     anchor_->moveToThread(&thread_);
-    thread_.start();
+    StartThread(thread_);
     Status listening;
     WebServer* server = nullptr;
-    QMetaObject::invokeMethod(
-        anchor_.get(),
-        [&] {
-            server = new WebServer(settings_, live_, std::move(hooks));
-            listening = server->Listen();
-        },
-        Qt::BlockingQueuedConnection);
+    anchor_->Call([&] {
+        server = new WebServer(settings_, live_, std::move(hooks));
+        listening = server->Listen();
+    });
     {
         QMutexLocker lock(&serverMutex_);
         server_ = server;
@@ -56,8 +53,7 @@ void WebView::stop() {
         server = std::exchange(server_, nullptr);
     }
     if (server != nullptr) {
-        QMetaObject::invokeMethod(
-            server, [server] { delete server; }, Qt::BlockingQueuedConnection);
+        anchor_->Call([server] { delete server; });
     }
     thread_.quit();
     thread_.wait();
@@ -85,8 +81,8 @@ void WebView::setAlarmState(int channel, AlarmState state) {
 
 void WebView::PushLater() {
     QMutexLocker lock(&serverMutex_);
-    if (server_ != nullptr) {
-        QMetaObject::invokeMethod(server_, &WebServer::Push, Qt::QueuedConnection);
+    if (WebServer* server = server_) {
+        anchor_->Post([server] { server->Push(); });
     }
 }
 

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 
+#include "base/Mailbox.h"
 #include "engine/Capability.h"
 #include "web/LiveSnapshot.h"
 #include "web/WebServer.h"
@@ -61,7 +62,7 @@ private:
     WebSettings settings_;
     LiveState live_;
     QThread thread_;
-    std::unique_ptr<QObject> anchor_;  // on thread_, to make the server there
+    std::unique_ptr<Mailbox> anchor_;  // on thread_: the server is made and fed there
     QMutex serverMutex_;               // server_ is read on the engine thread
     WebServer* server_ = nullptr;      // lives on thread_
     bool alarmsAvailable_ = false;

@@ -195,9 +195,13 @@ void PublishDialog::EndTest(const QString& result) {
     ShowResult(result);
     Tester->setEnabled(true);
     if (test_) {
-        // Not deleted from inside its own signal.
+        // Not deleted from inside its own signal; the dialog's child meanwhile, so that a
+        // dialog closed before the event loop turns again still takes it (and its helper
+        // thread) with it.
         disconnect(test_.get(), nullptr, this, nullptr);
-        test_.release()->deleteLater();
+        MqttLink* link = test_.release();
+        link->setParent(this);
+        link->deleteLater();
     }
     Q_EMIT testFinished(result);
 }
