@@ -134,8 +134,15 @@ TEST(NetworkLine, EveryKindOfLineGivesTheSerialLinesValuesAndTexts) {
     EXPECT_EQ(gateway.Poll(3), expected);
 }
 
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kThreadSanitizer = true;  // several times slower, with a busy thread of its own
+#else
+constexpr bool kThreadSanitizer = false;
+#endif
+
 // The poll tool against a gateway that goes away while measuring and comes back.
 TEST(NetworkLine, PeerKilledReadsHsWithoutSpinningAndValuesComeBack) {
+    const int slow = kThreadSanitizer ? 4 : 1;
     const int port = FreePort();
     Site site(QStringLiteral("Mode=modbus-tcp\nHote=127.0.0.1\nPort=%1\n").arg(port).toLatin1());
     const QStringList tcp = {QStringLiteral("--tcp"), QString::number(port), "--mbap"};
@@ -154,11 +161,11 @@ TEST(NetworkLine, PeerKilledReadsHsWithoutSpinningAndValuesComeBack) {
         }
         return voie0.size();
     };
-    ASSERT_TRUE(WaitFor([&] { return read() >= 1 && voie0.last() != u"HS"; }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return read() >= 1 && voie0.last() != u"HS"; }, 10000 * slow));
 
     site.sim.kill();
     site.sim.waitForFinished(5000);
-    ASSERT_TRUE(WaitFor([&] { return read() > 0 && voie0.last() == u"HS"; }, 5000));
+    ASSERT_TRUE(WaitFor([&] { return read() > 0 && voie0.last() == u"HS"; }, 5000 * slow));
     auto cpuTicks = [&] {
         QFile stat(QStringLiteral("/proc/%1/stat").arg(site.poll.processId()));
         stat.open(QIODevice::ReadOnly);
@@ -168,14 +175,16 @@ TEST(NetworkLine, PeerKilledReadsHsWithoutSpinningAndValuesComeBack) {
     const long long before = cpuTicks();
     QThread::msleep(2000);
     const long long used = cpuTicks() - before;
-    EXPECT_LE(used, 2) << "clock ticks of 10 ms in 2 s with the gateway gone";
+    if (!kThreadSanitizer) {
+        EXPECT_LE(used, 2) << "clock ticks of 10 ms in 2 s with the gateway gone";
+    }
 
     ASSERT_TRUE(site.StartSim(tcp, port));
     const qsizetype returned = read();
-    ASSERT_TRUE(WaitFor([&] { return read() > returned && voie0.last() != u"HS"; }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return read() > returned && voie0.last() != u"HS"; }, 10000 * slow));
     // Reconnection waits double every second failure: after an outage of a few seconds the
     // wait is 2 s at most (4 s on a loaded machine), then the values are back within a pass.
-    EXPECT_LE(voie0.size() - returned, 5) << voie0.join(u'|').toStdString();
+    EXPECT_LE(voie0.size() - returned, 5 * slow) << voie0.join(u'|').toStdString();
 
     site.poll.terminate();
     site.poll.waitForFinished(5000);
