@@ -5,11 +5,10 @@
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
-
 #include "alarms/AlarmSettings.h"
 #include "base/IniFile.h"
 #include "fuzz/FuzzCheck.h"
+#include "fuzz/FuzzFiles.h"
 #include "history/HistoryRecorder.h"
 #include "publish/PublishSettings.h"
 
@@ -31,25 +30,13 @@ Sections Load(const QString& path) {
             LoadPublishSettings(*ini)};
 }
 
-// QSettings keeps recently read files in a cache keyed by name: a new name every time.
-QString FreshPath(const QTemporaryDir& dir, const char* what) {
-    static unsigned long long n = 0;
-    return dir.filePath(QStringLiteral("%1-%2.ini").arg(QLatin1String(what)).arg(++n));
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const QTemporaryDir dir;
-    const QString in = FreshPath(dir, "in");
-    {
-        QFile file(in);
-        FUZZ_CHECK(file.open(QIODevice::WriteOnly), "cannot write the input file");
-        file.write(reinterpret_cast<const char*>(data), static_cast<qint64>(size));
-    }
+    const QString in = WriteFuzzInput(data, size);
     const Sections first = Load(in);
 
-    const QString out = FreshPath(dir, "out");
+    const QString out = FreshIniPath("out");
     {
         const auto ini = OpenIni(out);
         SaveHistorySettings(*ini, first.history);

@@ -7,21 +7,14 @@
 #include <cstdint>
 
 #include <QFile>
-#include <QTemporaryDir>
-
 #include "base/IniFile.h"
 #include "fuzz/FuzzCheck.h"
+#include "fuzz/FuzzFiles.h"
 #include "serial/LinkSettings.h"
 
 using namespace merival;
 
 namespace {
-
-// QSettings keeps recently read files in a cache keyed by name: a new name every time.
-QString FreshPath(const QTemporaryDir& dir, const char* what) {
-    static unsigned long long n = 0;
-    return dir.filePath(QStringLiteral("%1-%2.ini").arg(QLatin1String(what)).arg(++n));
-}
 
 void Write(const QString& path, const QByteArray& bytes) {
     QFile file(path);
@@ -38,11 +31,9 @@ QByteArray Read(const QString& path) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const QTemporaryDir dir;
-    const QString in = FreshPath(dir, "in");
-    const QString copy = FreshPath(dir, "copy");
+    const QString in = WriteFuzzInput(data, size);
+    const QString copy = FreshIniPath("copy");
     const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
-    Write(in, bytes);
     Write(copy, bytes);
     Status warning;
     const LinkSettings first = LoadLinkSettings(*OpenIni(in), &warning);

@@ -4,32 +4,15 @@
 #include <cstdint>
 
 #include <QFile>
-#include <QTemporaryDir>
-
 #include "base/IniFile.h"
 #include "fuzz/FuzzCheck.h"
+#include "fuzz/FuzzFiles.h"
 #include "notify/NotifySettings.h"
 
 using namespace merival;
 
-namespace {
-
-// QSettings keeps recently read files in a cache keyed by name: a new name every time.
-QString FreshPath(const QTemporaryDir& dir, const char* what) {
-    static unsigned long long n = 0;
-    return dir.filePath(QStringLiteral("%1-%2.ini").arg(QLatin1String(what)).arg(++n));
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const QTemporaryDir dir;
-    const QString in = FreshPath(dir, "in");
-    {
-        QFile file(in);
-        FUZZ_CHECK(file.open(QIODevice::WriteOnly), "cannot write the input file");
-        file.write(reinterpret_cast<const char*>(data), static_cast<qint64>(size));
-    }
+    const QString in = WriteFuzzInput(data, size);
     Status warning;
     const NotifySettings first = LoadNotifySettings(*OpenIni(in), &warning);
     FUZZ_CHECK(first.port >= 1 && first.port <= 65535, "SMTP port out of range");
@@ -44,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)CheckNotifySettings(first);
     (void)ClearTextAcrossNetwork(first);
 
-    const QString out = FreshPath(dir, "out");
+    const QString out = FreshIniPath("out");
     {
         const auto ini = OpenIni(out);
         SaveNotifySettings(*ini, first);
