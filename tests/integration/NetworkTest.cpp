@@ -181,10 +181,10 @@ TEST(NetworkLine, PeerKilledReadsHsWithoutSpinningAndValuesComeBack) {
 
     ASSERT_TRUE(site.StartSim(tcp, port));
     const qsizetype returned = read();
-    ASSERT_TRUE(WaitFor([&] { return read() > returned && voie0.last() != u"HS"; }, 10000 * slow));
-    // Reconnection waits double every second failure: after an outage of a few seconds the
-    // wait is 2 s at most (4 s on a loaded machine), then the values are back within a pass.
-    EXPECT_LE(voie0.size() - returned, 5 * slow) << voie0.join(u'|').toStdString();
+    // Reconnection waits double every second failure, up to 30 s: how many passes read HS after
+    // the return depends on how long the outage lasted, so only the return itself is awaited.
+    EXPECT_TRUE(WaitFor([&] { return read() > returned && voie0.last() != u"HS"; }, 40000 * slow))
+        << voie0.join(u'|').toStdString();
 
     site.poll.terminate();
     site.poll.waitForFinished(5000);

@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QSettings>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QWebSocket>
@@ -60,7 +61,12 @@ public:
         QSettings ini(dir.filePath(QStringLiteral("merival.ini")), QSettings::IniFormat);
         ini.setValue(QStringLiteral("Web/Actif"), true);
         ini.setValue(QStringLiteral("Web/Adresse"), address);
-        ini.setValue(QStringLiteral("Web/Port"), 0);
+        // A free port of its own: Port=0 means the default 8080, which tests run side by side
+        // would share.
+        QTcpServer probe;
+        EXPECT_TRUE(probe.listen(QHostAddress(address)));
+        ini.setValue(QStringLiteral("Web/Port"), probe.serverPort());
+        probe.close();
         ini.setValue(QStringLiteral("Web/FichierUtilisateurs"), QStringLiteral("utilisateurs.txt"));
         if (more) {
             more(ini, dir);
